@@ -1,0 +1,1 @@
+// Spectral console printers: being written.

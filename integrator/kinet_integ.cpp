@@ -1,1 +1,221 @@
-int main() { return 0; }
+#include "integrator/kinet_integ.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "common/lines.h"
+#include "common/numparse.h"
+
+namespace {
+
+using numparse::is_space;
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string where(const char* path, long long line_no) {
+  return std::string("bandsum: ") + path + " line " + std::to_string(line_no) + ": ";
+}
+
+// Quotes a piece of input for a message, cut short if it is long.
+std::string quoted(std::string_view text) {
+  constexpr std::size_t most = 40;
+  return "\"" + std::string(text.substr(0, most)) + (text.size() > most ? "...\"" : "\"");
+}
+
+// Reads a peak index as formatted input of an int reads it: white space,
+// optional sign, digits. Values beyond an int fail.
+bool read_index(const char*& p, const char* end, int& index) {
+  while (p != end && is_space(*p)) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  if (p == end || !is_digit(*p)) return false;
+  long long magnitude = 0;
+  const auto result = std::from_chars(p, end, magnitude);
+  p = result.ptr;
+  if (result.ec != std::errc()) return false;
+  const long long value = negative ? -magnitude : magnitude;
+  if (value < INT_MIN || value > INT_MAX) return false;
+  index = static_cast<int>(value);
+  return true;
+}
+
+// The next white-space-delimited word at p, or an empty view.
+std::string_view next_token(const char*& p, const char* end) {
+  while (p != end && is_space(*p)) ++p;
+  const char* const first = p;
+  while (p != end && !is_space(*p)) ++p;
+  return {first, static_cast<std::size_t>(p - first)};
+}
+
+// A bound in single precision, widened: the longest prefix of the token that
+// strtof converts. Fails on a token without such a prefix and on NaN.
+bool read_bound(std::string_view token, double& bound) {
+  const std::string text(token);  // strtof needs the terminating NUL
+  char* stop = nullptr;
+  const float value = std::strtof(text.c_str(), &stop);
+  if (stop == text.c_str() || std::isnan(value)) return false;
+  bound = static_cast<double>(value);
+  return true;
+}
+
+}  // namespace
+
+std::string peaksIn(const char* path, std::vector<peak>& windows) {
+  std::vector<bool> given(windows.size(), false);
+  std::string error;
+  long long line_no = 0;
+  const auto status = lines::for_each_line(path, [&](std::string_view line) {
+    ++line_no;
+    if (line.empty() || line.front() == '#') return true;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+
+    int index = 0;
+    if (!read_index(p, end, index)) {
+      error = where(path, line_no) + "a peak line must begin with the peak index (a whole number)";
+      return false;
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= windows.size()) {
+      error = where(path, line_no) + "peak index " + std::to_string(index) + " is outside 0 to " +
+              std::to_string(static_cast<long long>(windows.size()) - 1) + " (the list holds " +
+              std::to_string(windows.size()) + " peak lines)";
+      return false;
+    }
+    const char* colon = static_cast<const char*>(std::memchr(p, ':', static_cast<std::size_t>(end - p)));
+    if (colon == nullptr) {
+      error = where(path, line_no) + "no \":\" after the peak index and label";
+      return false;
+    }
+    p = colon + 1;
+    const std::string_view first = next_token(p, end);
+    const std::string_view second = next_token(p, end);
+    if (second.empty()) {
+      error = where(path, line_no) + "two bounds must follow the \":\"";
+      return false;
+    }
+    double a = 0;
+    double b = 0;
+    for (const auto& [token, value] : {std::pair{first, &a}, std::pair{second, &b}}) {
+      if (!read_bound(token, *value)) {
+        error = where(path, line_no) + "the bound " + quoted(token) + " is not a number";
+        return false;
+      }
+    }
+    windows[static_cast<std::size_t>(index)] = a > b ? peak{b, a} : peak{a, b};
+    given[static_cast<std::size_t>(index)] = true;
+    return true;
+  });
+
+  if (status == lines::status::not_opened) return "peak.list file not found";
+  if (!error.empty()) return error;
+  if (status == lines::status::read_error) return std::string("bandsum: ") + path + ": read error: " + std::strerror(errno);
+  for (std::size_t k = 0; k < given.size(); ++k) {
+    if (!given[k]) return std::string("bandsum: ") + path + ": no line sets the window of peak " + std::to_string(k);
+  }
+  return {};
+}
+
+void genIntegral(const point& s, const std::vector<peak>& windows, std::vector<double>& sums) {
+  for (std::size_t k = 0; k < windows.size(); ++k) {
+    if (s.x < windows[k].hi && s.x > windows[k].lo) sums[k] = s.y + sums[k];
+  }
+}
+
+std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& sums, int& nBlocks) {
+  sums.assign(windows.size(), {});
+  std::vector<double> current(windows.size(), 0.0);  // sums of the spectrum being read
+  int blocks = 0;
+  std::size_t samples = 0;        // in the spectrum being read
+  std::size_t first_samples = 0;  // in the first spectrum
+  long long line_no = 0;
+  long long open_since = 0;  // line of the first sample of the spectrum being read
+  std::string error;
+
+  const auto status = lines::for_each_line(path, [&](std::string_view line) {
+    ++line_no;
+    switch (lines::classify(line)) {
+      case lines::kind::empty:
+      case lines::kind::comment: return true;
+      case lines::kind::separator:
+        if (blocks == 0) {
+          first_samples = samples;
+        } else if (samples != first_samples) {
+          error = where(path, line_no) + "the spectrum closed here holds " + std::to_string(samples) +
+                  " samples, but the first spectrum holds " + std::to_string(first_samples) +
+                  "; every spectrum must hold the same number of samples";
+          return false;
+        }
+        if (blocks == INT_MAX) {
+          error = where(path, line_no) + "more spectra than bandsum can count";
+          return false;
+        }
+        for (std::size_t k = 0; k < current.size(); ++k) {
+          sums[k].push_back(current[k]);
+          current[k] = 0.0;
+        }
+        ++blocks;
+        samples = 0;
+        return true;
+      case lines::kind::data: break;
+    }
+    point s{0.0, 0.0, blocks};
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    if (!numparse::scan_double(p, end, s.x) || !numparse::scan_double(p, end, s.y)) {
+      error = where(path, line_no) + "a sample line must begin with two numbers, x and the intensity";
+      return false;
+    }
+    if (samples == 0) open_since = line_no;
+    genIntegral(s, windows, current);
+    ++samples;
+    return true;
+  });
+
+  if (status == lines::status::not_opened) {
+    return std::string("bandsum: cannot open the spectrum series ") + path;
+  }
+  if (!error.empty()) return error;
+  if (status == lines::status::read_error) return std::string("bandsum: ") + path + ": read error: " + std::strerror(errno);
+  if (samples != 0) {
+    return std::string("bandsum: ") + path + ": the samples from line " + std::to_string(open_since) +
+           " on are not closed by a line beginning with \"&\"; every spectrum, the last included, must end with one";
+  }
+  if (blocks == 0) {
+    return std::string("bandsum: ") + path + ": no spectrum found; every spectrum must end with a line beginning with \"&\"";
+  }
+  nBlocks = blocks;
+  return {};
+}
+
+std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale) {
+  const auto failed = [](const char* what) {
+    return std::string("bandsum: cannot ") + what + " \"dat.txt\": " + std::strerror(errno);
+  };
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen("dat.txt", "w"), &std::fclose);
+  if (!file) return failed("create");
+
+  const double ratio = scale[1][1] / scale[1][0];
+  const double step = scale[2][0];
+  for (int j = 0; j < nBlocks; ++j) {
+    bool ok = std::fprintf(file.get(), "%5.1f ", step * static_cast<double>(j)) >= 0;
+    for (int k = 0; k < nPeaks && ok; ++k) {
+      const double value = (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) /
+                           scale[0][static_cast<std::size_t>(k)];
+      ok = std::fprintf(file.get(), "%10.9f ", value) >= 0;
+    }
+    if (!ok || std::fputc('\n', file.get()) == EOF || std::fflush(file.get()) == EOF) return failed("write");
+  }
+  if (std::fclose(file.release()) == EOF) return failed("close");
+  return {};
+}

@@ -40,7 +40,7 @@ std::string token(std::mt19937_64& rng) {
   static const char* const junk[] = {"inf", "nan", "-inf", "NaN", "infinity", "0x1p3", "0X1A", "e", "E5", ".",
                                      "+", "-", "+-", "--1", "..5", "1..", ",", "1,5", "x", "#", "&", "\xEF\xBB\xBF",
                                      "1e", "1e+", "1e-", "1E", ".e1", "+.e1", "1ex", "1e+x", "-.", "0e", "\x01"};
-  switch (rng() % 8) {
+  switch (rng() % 9) {
     case 0: return junk[rng() % std::size(junk)];
     case 1: {  // extreme exponents: overflow, underflow, subnormals
       static const char* const exps[] = {"308", "309", "-308", "-324", "-325", "-330", "400", "-400", "99999999999",
@@ -52,6 +52,12 @@ std::string token(std::mt19937_64& rng) {
       std::string s = digits(rng, 40) + "." + digits(rng, 40);
       if (rng() % 3 == 0) s += "e" + std::to_string(static_cast<int>(rng() % 700) - 350);
       return s;
+    }
+    case 8: {  // around the limits of exact short conversion: 19 digits, 2^53, 1e22
+      std::string s = digits(rng, 21);
+      if (s.empty()) s = "9";
+      if (rng() % 2) s.insert(rng() % (s.size() + 1), ".");
+      return s + "e" + std::to_string(static_cast<int>(rng() % 61) - 30);
     }
     case 3: return "1.7976931348623157e308" + std::string(rng() % 2 ? "" : "1");
     case 4: return "2.4703282292062327e-324" + std::string(rng() % 2 ? "" : "1");
@@ -99,7 +105,9 @@ TEST(NumParse, EqualsStreamExtractionOnEdgeForms) {
       "1.7976931348623159e308", "4.9406564584124654e-324", "2.4703282292062328e-324", "2.4703282292062327e-324",
       "1e-400", "-1e-400", "0.1", "9007199254740993", "9007199254740993.0000000000000000000001",
       std::string(800, '9'), "0." + std::string(500, '0') + "1", "1" + std::string(400, '0'),
-      "1e0000000000000000000000000001", "1e-0000000000000000000000000000000001", "5kg 3", "1-2", "+.5 3.",
+      "1e0000000000000000000000000001", "1e-0000000000000000000000000000000001", "5kg 3", "1-2", "+.5 3.", "9007199254740992",
+      "9007199254740992e22", "9007199254740992e-22", "9007199254740993e-22", "1e22", "1e23", "1e-22", "1e-23",
+      "1234567890123456789", "12345678901234567890", "0.000000000000000000001234", "123456789.0123456789e3",
   };
   for (const auto& line : lines) EXPECT_EQ(with_scanner(line), with_stream(line)) << "line: [" << line << "]";
 }

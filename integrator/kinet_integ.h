@@ -41,6 +41,10 @@ void genIntegral(const point& s, const std::vector<peak>& windows, std::vector<d
 // number of samples.
 std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& sums, int& nBlocks);
 
+// Runs bandsum on its command line (PEAKLIST SERIES, or --help, -h,
+// --version) in the working directory; returns the exit status.
+int run_bandsum(int argc, char** argv);
+
 // Writes "dat.txt" in the working directory: per spectrum its time (row 2
 // entry 0 of the scale table times the index), then each window sum times
 // row 1 entry 1 / entry 0, divided by the peak's row 0 entry. The scale table

@@ -2,6 +2,7 @@
 // reader of the system.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -46,8 +47,10 @@ status for_each_line(const char* path, OnLine&& on_line) {
     return status::not_opened;
   }
 
+  // Large files are read a megabyte at a time; a small one in one read.
   constexpr std::size_t chunk = std::size_t{1} << 20;
-  std::vector<char> buffer(chunk);
+  const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : chunk;
+  std::vector<char> buffer(std::clamp<std::size_t>(expected, 4096, chunk));
   std::string carry;  // start of a line that runs past the end of a chunk
   status result = status::done;
   for (;;) {

@@ -133,7 +133,7 @@ void genIntegral(const point& s, const std::vector<peak>& windows, std::vector<d
   // Adding 0.0 outside a window leaves a sum as it is (a sum that starts at
   // +0.0 never becomes -0.0), so the test needs no branch.
   for (std::size_t k = 0; k < windows.size(); ++k) {
-    const bool inside = (s.x < windows[k].hi) & (s.x > windows[k].lo);
+    const bool inside = s.x < windows[k].hi && s.x > windows[k].lo;
     sums[k] = (inside ? s.y : 0.0) + sums[k];
   }
 }

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+
 #include <dlib/matrix.h>
 #include <dlib/optimization.h>
-#include <numeric>
 
 #include "model/rate_model.h"
 
@@ -45,26 +46,24 @@ dlib::matrix<double> jacobian(const column& p, const curves& measured, const gue
 }
 
 // Stops the solver when the objective no longer changes or after the
-// iteration limit, and reports every iteration.
+// iteration limit, and reports every iteration; the first call reports the
+// starting values as iteration 0.
 struct stop_and_report {
   const fit_monitor* monitor;
   int max_iterations;
-  int* iterations;
+  int* calls;
   bool* hit_limit;
   double previous = 0;
-  bool started = false;
 
   template <typename T>
   bool should_continue_search(const T& x, double objective, const T& /*gradient*/) {
-    const double sum_of_squares = 2 * objective;  // the solver minimises half of it
-    if (*monitor) (*monitor)(*iterations, sum_of_squares, x(0));
-    if (started && std::abs(previous - objective) <= 1e-12 * previous + 1e-300) return false;
-    if (*iterations >= max_iterations) {
+    const int iteration = (*calls)++;
+    if (*monitor) (*monitor)(iteration, 2 * objective, x(0));  // the solver minimises half the sum
+    if (iteration > 0 && std::abs(previous - objective) <= 1e-12 * previous + 1e-300) return false;
+    if (iteration >= max_iterations) {
       *hit_limit = true;
       return false;
     }
-    ++*iterations;
-    started = true;
     previous = objective;
     return true;
   }
@@ -138,9 +137,16 @@ fit_result fit_rate(const curves& measured, const guess& start, const fit_monito
   std::iota(samples.begin(), samples.end(), 0L);
 
   fit_result result;
+  const std::vector<double> first = residuals(p, measured, start);
+  if (!std::all_of(first.begin(), first.end(), [](double v) { return std::isfinite(v); })) {
+    result.failure = "the simulation with the starting values is not finite (is k * 0.01 far below 2.8?)";
+    return result;
+  }
+  int calls = 0;
   bool hit_limit = false;
-  dlib::solve_least_squares_lm(stop_and_report{&monitor, max_iterations, &result.iterations, &hit_limit}, residual,
-                               derivative, samples, p);
+  dlib::solve_least_squares_lm(stop_and_report{&monitor, max_iterations, &calls, &hit_limit}, residual, derivative,
+                               samples, p);
+  result.iterations = calls - 1;
 
   const std::vector<double> r = residuals(p, measured, start);
   const double ssr = std::inner_product(r.begin(), r.end(), r.begin(), 0.0);
@@ -158,7 +164,12 @@ fit_result fit_rate(const curves& measured, const guess& start, const fit_monito
   result.points = static_cast<int>(r.size());
   result.rms = std::sqrt(ssr / static_cast<double>(r.size()));
   result.simulated = simulate(p, measured, start);
-  result.converged = !hit_limit && std::isfinite(ssr) && dlib::is_finite(p) && std::isfinite(result.se_k) &&
-                     std::isfinite(result.se_a0) && std::isfinite(result.se_b0);
+  if (hit_limit) {
+    result.failure = "the fit did not converge in " + std::to_string(max_iterations) + " iterations";
+  } else if (!std::isfinite(ssr) || !dlib::is_finite(p)) {
+    result.failure = "the fit reached values for which the simulation is not finite";
+  } else if (!std::isfinite(result.se_k) || !std::isfinite(result.se_a0) || !std::isfinite(result.se_b0)) {
+    result.failure = "the data do not determine the fitted values (their standard errors are not finite)";
+  }
   return result;
 }

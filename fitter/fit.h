@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 // The measured curves: one time per point, the concentration of A, and that
@@ -22,8 +23,8 @@ struct guess {
 };
 
 struct fit_result {
-  bool converged = false;
-  int iterations = 0;
+  std::string failure;  // why the fit has no result; empty when it converged
+  int iterations = 0;   // accepted solver steps
   double k = 0, a0 = 0, b0 = 0;
   double se_k = 0, se_a0 = 0, se_b0 = 0;  // standard errors; 0 for B0 when it is held fixed
   double sum_of_squares = 0;
@@ -42,7 +43,8 @@ curves simulate_at(double k, double a0, double b0, double t0, const std::vector<
 using fit_monitor = std::function<void(int, double, double)>;
 
 // Fits k, A0 and, when measured.b is filled, B0 with the Levenberg-Marquardt
-// solver, starting from start; gives up after max_iterations. The times
-// must be at least start.t0 and the points more than the fitted values.
+// solver, starting from start; gives up after max_iterations, and fails when
+// the simulation is not finite or the data leave a value undetermined. The
+// times must be at least start.t0 and the points more than the fitted values.
 fit_result fit_rate(const curves& measured, const guess& start, const fit_monitor& monitor,
                     int max_iterations = 200);

@@ -106,10 +106,7 @@ int main(int argc, char** argv) {
     std::cout << format("%10.0f", iteration) << "  " << format("%.9e", ssr) << "  " << format("%.9f", k)
               << std::endl;
   });
-  if (!result.converged) {
-    return fail("the fit did not converge after " + std::to_string(result.iterations) +
-                " iterations; no result was written (try a guess closer to the data)");
-  }
+  if (!result.failure.empty()) return fail(result.failure + "; no result was written");
 
   const double half_life = std::log(2.0) / result.k;
   std::string fit =

@@ -74,4 +74,31 @@ TEST(FaultInjection, BandsumOnFullFileSystem) {
   EXPECT_EQ(r.err, "bandsum: cannot write \"dat.txt\": No space left on device\n");
 }
 
+TEST(FaultInjection, RatesimInReadOnlyDirectory) {
+  if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
+  scratch_dir dir;
+  write_file(dir / "guess.txt", "1\n1 0\n0 3\n");
+  write_file(dir / "sim.txt", "previous curves\n");
+  const run_result r =
+      run("/usr/bin/unshare", {"-m", "sh", "-c", read_only_script, "sh", dir.path.string(), RATESIM_EXE}, dir.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ratesim: cannot create \"sim.txt\": Read-only file system\n");
+  EXPECT_EQ(r.out.find("Saving"), std::string::npos);
+  EXPECT_EQ(read_file(dir / "sim.txt"), "previous curves\n");
+}
+
+TEST(FaultInjection, RatesimOnFullFileSystem) {
+  if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
+  scratch_dir dir;
+  fs::create_directory(dir / "inputs");
+  fs::create_directory(dir / "full");
+  write_file(dir / "inputs" / "guess.txt", "1\n1 0\n0 3\n");
+  const run_result r = run("/usr/bin/unshare", {"-m", "sh", "-c", full_script, "sh", (dir / "full").string(),
+                                                 (dir / "inputs").string(), RATESIM_EXE},
+                           dir.path);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err, "ratesim: cannot write \"sim.txt\": No space left on device\n");
+  EXPECT_EQ(r.out.find("Saving"), std::string::npos);
+}
+
 }  // namespace

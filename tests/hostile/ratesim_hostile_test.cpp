@@ -1,0 +1,71 @@
+// ratesim on a "guess.txt" as people and instruments really leave it. Every
+// case has one outcome, and a failed run leaves "sim.txt" as it was.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "tests/support/blackbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::read_file;
+using testing_support::run;
+using testing_support::run_result;
+using testing_support::scratch_dir;
+using testing_support::write_file;
+
+const std::string headings =
+    "\n Reading \"guess.txt\" file for: \n initial rate constants \n initial states \n begin_time end_time \n\n";
+const std::string saving = "\n Saving \"sim.txt\" file for simulation curves. \n\n";
+const std::string old_sim = "previous curves\n";
+const std::string must_hold =
+    "ratesim: \"guess.txt\" must hold three rows of numbers: the rate constant k; A0 B0 (the initial "
+    "concentrations); begin_time end_time\n";
+const std::string worked_echo = "1.000000 \n1.000000 0.000000 \n0.000000 3.000000 \n";
+const std::string worked_sim =
+    "0.000000 1.000000 0.000000\n1.000000 0.367879 0.632121\n2.000000 0.135335 0.864665\n"
+    "3.000000 0.049787 0.950213\n";
+const std::string nul(1, '\0');
+const std::string folder = "<folder>";
+
+TEST(RatesimHostile, GuessTxt) {
+  const struct {
+    const char* name;
+    std::string guess;
+    int status;
+    std::string out, err, sim;
+  } cases[] = {
+      {"a folder", folder, 1, headings, "No such read-in file\n" + must_hold, old_sim},
+      {"empty", "", 1, headings, must_hold, old_sim},
+      {"binary junk", "\x01\x02\xff\xfe\x80junk\x7f" + nul + "\x1b[2J", 1, headings + "\n", must_hold, old_sim},
+      {"10 MB of text after k", "1 " + std::string(10u << 20, 'x') + "\n1 0\n0 3\n", 0, headings + worked_echo + saving,
+       "", worked_sim},
+      {"10 MB comment", "#" + std::string(10u << 20, '#') + "\n1\n1 0\n0 3\n", 0, headings + worked_echo + saving, "",
+       worked_sim},
+      {"NUL cuts row 1 short", "1\n1" + nul + " 0\n0 3\n", 1, headings + "1.000000 \n1.000000 \n0.000000 3.000000 \n",
+       must_hold, old_sim},
+      {"cut off mid-exponent", "1\n1 0\n0 3e", 1, headings + "1.000000 \n1.000000 0.000000 \n0.000000 \n", must_hold,
+       old_sim},
+      {"cut off after a decimal point", "1\n1 0\n0 3.", 0, headings + worked_echo + saving, "", worked_sim},
+      {"CR LF", "1\r\n1 0\r\n0 3\r\n", 0, headings + worked_echo + saving, "", worked_sim},
+      {"byte-order mark", "\xEF\xBB\xBF" "1\r\n1 0\r\n0 3\r\n", 1, headings + "\n1.000000 0.000000 \n0.000000 3.000000 \n",
+       must_hold, old_sim},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    if (c.guess == folder) {
+      fs::create_directory(dir / "guess.txt");
+    } else {
+      write_file(dir / "guess.txt", c.guess);
+    }
+    write_file(dir / "sim.txt", old_sim);
+    const run_result r = run(RATESIM_EXE, {}, dir.path);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.out, c.out) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    EXPECT_EQ(read_file(dir / "sim.txt"), c.sim) << c.name;
+  }
+}
+
+}  // namespace

@@ -1,1 +1,93 @@
-int main() { return 0; }
+#include "simulator/Diz.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <iomanip>
+#include <iostream>
+#include <string>
+
+std::ofstream file3;
+
+void write_fit(const state& x, double t) {
+  const double f = std::floor(t);
+  if (!(std::abs(f - t) < 0.001)) return;
+  file3 << std::fixed << std::setprecision(6) << std::setw(8) << t << ' ' << x[0] << ' ' << x[1] << '\n'
+        << std::flush;
+}
+
+double dist(double a, double b) { return (b - a) * (b - a); }
+
+dlib::matrix<double, 0, 1> vec2matrix(const table& t) {
+  long count = 0;
+  for (const auto& row : t) count += static_cast<long>(row.size());
+  dlib::matrix<double, 0, 1> m(count);
+  long at = 0;
+  for (const auto& row : t) {
+    for (double v : row) m(at++) = v;
+  }
+  return m;
+}
+
+namespace {
+
+const char* const help_text =
+    "USAGE: ratesim\n"
+    "\n"
+    "Simulates the first-order reaction A -> B with the classic fourth-order\n"
+    "Runge-Kutta method at a fixed step of 0.01 time units. Reads \"guess.txt\" from\n"
+    "the working directory (row 0: k; row 1: A0 B0; row 2: begin_time end_time;\n"
+    "lines beginning with \"#\" are comments) and writes \"sim.txt\": one line\n"
+    "\"t A B\" for every observed time less than 0.001 above a whole number.\n";
+
+int fail(const std::string& message) {
+  std::cerr << "ratesim: " << message << std::endl;
+  return 1;
+}
+
+}  // namespace
+
+int run_ratesim(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::cout << help_text << std::flush;
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "ratesim " KINETICS_VERSION << std::endl;
+    return 0;
+  }
+
+  const table guess = fileIn("guess.txt");
+  std::cout << std::endl
+            << " Reading \"guess.txt\" file for: " << std::endl
+            << " initial rate constants " << std::endl
+            << " initial states " << std::endl
+            << " begin_time end_time " << std::endl
+            << std::endl;
+  print_dat(guess);
+
+  if (guess.size() < 3 || guess[0].empty() || guess[1].size() < 2 || guess[2].size() < 2) {
+    return fail("\"guess.txt\" must hold three rows of numbers: the rate constant k; "
+                "A0 B0 (the initial concentrations); begin_time end_time");
+  }
+  const double k = guess[0][0];
+  const double t0 = guess[2][0];
+  const double t_end = guess[2][1];
+  if (too_many_steps(t0, t_end)) {
+    return fail("the span from begin_time to end_time in \"guess.txt\" needs 2147483647 or more steps of 0.01, "
+                "more than ratesim can count");
+  }
+
+  errno = 0;
+  file3.open("sim.txt", std::ios::out | std::ios::trunc);
+  if (!file3.is_open()) return fail(std::string("cannot create \"sim.txt\": ") + std::strerror(errno));
+
+  state x = {{guess[1][0], guess[1][1]}};
+  integrate(k, x, t0, t_end, write_fit);
+
+  file3.close();
+  if (file3.fail()) return fail(std::string("cannot write \"sim.txt\": ") + std::strerror(errno));
+
+  std::cout << std::endl << " Saving \"sim.txt\" file for simulation curves. " << std::endl << std::endl;
+  return 0;
+}

@@ -1,0 +1,5 @@
+// ratesim: simulates the first-order reaction A -> B from "guess.txt" and
+// writes the curves to "sim.txt".
+#include "simulator/Diz.h"
+
+int main(int argc, char** argv) { return run_ratesim(argc, argv); }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/blackbox.h"
+#include "tests/support/expected.h"
 
 namespace {
 
@@ -17,22 +18,12 @@ using testing_support::run;
 using testing_support::run_result;
 using testing_support::scratch_dir;
 using testing_support::write_file;
+using namespace expected::bandsum;
 
-const std::string reading = "\nReading \"scale.txt\" file. \n\n";
-const std::string saving = "Saving \"dat.txt\" file used in kinetics simulations \n\n";
 const std::string old_dat = "previous results\n";
-const std::string scale_banner =
-    "###############################################################\n"
-    " not enough scaling elements in first row of \"scale.txt\" file \n"
-    " to match \"peak.list\" components \n"
-    "###############################################################\n";
 const std::string bad_sample = ": a sample line must begin with two numbers, x and the intensity\n";
 const std::string no_index = ": a peak line must begin with the peak index (a whole number)\n";
-const std::string worked_dat = "  0.0 2.500000000 0.666666667 \n  0.5 5.000000000 1.000000000 \n";
 
-const std::string peaks = "0 A: 1.0 2.0\n1 B: 3.0 2.5\n";
-const std::string series = "1.50 10.0\n2.70 4.0\n&\n1.50 20.0\n2.70 6.0\n&\n";
-const std::string scale = "2 3\n4 2\n0.5\n";
 const std::string nul(1, '\0');
 const std::string junk = "\x01\x02\xff\xfe\x80junk\x7f" + nul + "\x1b[2J";
 const std::string folder = "<folder>";  // stands for a directory in place of the file

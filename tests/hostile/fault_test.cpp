@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/blackbox.h"
+#include "tests/support/expected.h"
 
 namespace {
 
@@ -17,8 +18,8 @@ using testing_support::run;
 using testing_support::run_result;
 using testing_support::scratch_dir;
 using testing_support::write_file;
+using expected::bandsum::reading;
 
-const std::string reading = "\nReading \"scale.txt\" file. \n\n";
 
 // Makes dir read-only for everybody, root included, then runs the program
 // there; in a mount namespace of its own, so nothing outlives the run.
@@ -41,9 +42,9 @@ bool can_use_mounts() {
 }
 
 void write_bandsum_inputs(const fs::path& dir) {
-  write_file(dir / "peak.list", "0 A: 1.0 2.0\n1 B: 3.0 2.5\n");
-  write_file(dir / "2d.txt", "1.50 10.0\n2.70 4.0\n&\n1.50 20.0\n2.70 6.0\n&\n");
-  write_file(dir / "scale.txt", "2 3\n4 2\n0.5\n");
+  write_file(dir / "peak.list", expected::bandsum::peaks);
+  write_file(dir / "2d.txt", expected::bandsum::series);
+  write_file(dir / "scale.txt", expected::bandsum::scale);
 }
 
 TEST(FaultInjection, BandsumInReadOnlyDirectory) {
@@ -77,7 +78,7 @@ TEST(FaultInjection, BandsumOnFullFileSystem) {
 TEST(FaultInjection, RatesimInReadOnlyDirectory) {
   if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
   scratch_dir dir;
-  write_file(dir / "guess.txt", "1\n1 0\n0 3\n");
+  write_file(dir / "guess.txt", expected::ratesim::worked_guess);
   write_file(dir / "sim.txt", "previous curves\n");
   const run_result r =
       run("/usr/bin/unshare", {"-m", "sh", "-c", read_only_script, "sh", dir.path.string(), RATESIM_EXE}, dir.path);
@@ -92,7 +93,7 @@ TEST(FaultInjection, RatesimOnFullFileSystem) {
   scratch_dir dir;
   fs::create_directory(dir / "inputs");
   fs::create_directory(dir / "full");
-  write_file(dir / "inputs" / "guess.txt", "1\n1 0\n0 3\n");
+  write_file(dir / "inputs" / "guess.txt", expected::ratesim::worked_guess);
   const run_result r = run("/usr/bin/unshare", {"-m", "sh", "-c", full_script, "sh", (dir / "full").string(),
                                                  (dir / "inputs").string(), RATESIM_EXE},
                            dir.path);

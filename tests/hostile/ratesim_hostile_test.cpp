@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/support/blackbox.h"
+#include "tests/support/expected.h"
 
 namespace {
 
@@ -14,18 +15,9 @@ using testing_support::run;
 using testing_support::run_result;
 using testing_support::scratch_dir;
 using testing_support::write_file;
+using namespace expected::ratesim;
 
-const std::string headings =
-    "\n Reading \"guess.txt\" file for: \n initial rate constants \n initial states \n begin_time end_time \n\n";
-const std::string saving = "\n Saving \"sim.txt\" file for simulation curves. \n\n";
 const std::string old_sim = "previous curves\n";
-const std::string must_hold =
-    "ratesim: \"guess.txt\" must hold three rows of numbers: the rate constant k; A0 B0 (the initial "
-    "concentrations); begin_time end_time\n";
-const std::string worked_echo = "1.000000 \n1.000000 0.000000 \n0.000000 3.000000 \n";
-const std::string worked_sim =
-    "0.000000 1.000000 0.000000\n1.000000 0.367879 0.632121\n2.000000 0.135335 0.864665\n"
-    "3.000000 0.049787 0.950213\n";
 const std::string nul(1, '\0');
 const std::string folder = "<folder>";
 

@@ -1,5 +1,6 @@
 #include "integrator/kinet_integ.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -147,15 +149,28 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
   long long line_no = 0;
   long long open_since = 0;  // line of the first sample of the spectrum being read
   std::string error;
+  std::error_code size_error;
+  const std::uintmax_t file_bytes = std::filesystem::file_size(path, size_error);
+  std::uintmax_t bytes_read = 0;
 
   const auto status = lines::for_each_line(path, [&](std::string_view line) {
     ++line_no;
+    bytes_read += line.size() + 1;
     switch (lines::classify(line)) {
       case lines::kind::empty:
       case lines::kind::comment: return true;
       case lines::kind::separator:
         if (blocks == 0) {
           first_samples = samples;
+          // Spectra are alike, so the first one's share of the file tells
+          // about how many there are: room for them all (and a little
+          // more) keeps the sums from growing by doubling. At most 32 MiB
+          // is set aside this way, whatever the file claims.
+          if (!size_error && bytes_read > 0 && !sums.empty()) {
+            const std::uintmax_t most = (std::uintmax_t{1} << 22) / sums.size();
+            const std::uintmax_t estimate = std::min(file_bytes / bytes_read, most);
+            for (auto& row : sums) row.reserve(static_cast<std::size_t>(estimate + estimate / 100 + 2));
+          }
         } else if (samples != first_samples) {
           error = where(path, line_no) + "the spectrum closed here holds " + std::to_string(samples) +
                   " samples, but the first spectrum holds " + std::to_string(first_samples) +

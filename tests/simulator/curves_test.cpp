@@ -3,6 +3,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 #include <gtest/gtest.h>
 #include <iomanip>
 #include <limits>
@@ -72,6 +74,31 @@ TEST(Curves, Vec2MatrixCopiesRowAfterRow) {
   ASSERT_EQ(m.nr(), 6);
   for (long i = 0; i < 6; ++i) EXPECT_EQ(m(i), static_cast<double>(i + 1));
   EXPECT_EQ(dist(1.5, -0.5), 4.0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Curves, LineFormatIsPrintfs) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    double t, a, b;
+  } cases[] = {
+      {0, 1, 0},        {1, 0.3678794411714423, 0.6321205588285577}, {-1, -0.0000004, 5e-7},
+      {12345678, 1e300, -1e-300}, {3, inf, -inf},                    {4, nan, -nan},
+      {1e20, 0.0000005, 0.0000015}, {-0.0, -0.0, 2.5e-7},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    file3.open(dir / "sim.txt");
+    write_fit(state{{c.a, c.b}}, c.t);
+    file3.close();
+    std::vector<char> want(1200);
+    want.resize(static_cast<std::size_t>(std::snprintf(want.data(), want.size(), "%8.6f %.6f %.6f\n", c.t, c.a, c.b)));
+    EXPECT_EQ(testing_support::read_file(dir / "sim.txt"), std::string(want.begin(), want.end())) << c.t;
+  }
 }
 
 }  // namespace

@@ -10,9 +10,7 @@
 
 namespace {
 
-using testing_support::read_file;
-using testing_support::scratch_dir;
-using testing_support::write_file;
+using namespace testing_support;
 
 // Rows compared bit for bit, so that -0 and 0 differ.
 std::vector<std::vector<std::uint64_t>> bits(const table& t) {

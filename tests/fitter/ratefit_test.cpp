@@ -12,11 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::read_file;
-using testing_support::run;
-using testing_support::run_result;
-using testing_support::scratch_dir;
-using testing_support::write_file;
+using namespace testing_support;
 
 // dat.txt as bandsum writes it, from the exact solution of A -> B.
 std::string exact_dat(double k, double a0, double b0, int points, double step, bool with_b) {

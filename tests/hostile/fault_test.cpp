@@ -13,11 +13,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::read_file;
-using testing_support::run;
-using testing_support::run_result;
-using testing_support::scratch_dir;
-using testing_support::write_file;
+using namespace testing_support;
 using expected::bandsum::reading;
 
 

@@ -8,8 +8,7 @@
 
 namespace {
 
-using testing_support::scratch_dir;
-using testing_support::write_file;
+using namespace testing_support;
 
 std::string read_peaks(const std::string& text, std::vector<peak>& windows) {
   scratch_dir dir;

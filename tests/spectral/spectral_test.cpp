@@ -18,8 +18,7 @@
 
 namespace {
 
-using testing_support::scratch_dir;
-using testing_support::write_file;
+using namespace testing_support;
 
 constexpr auto default_flags = std::ios_base::skipws | std::ios_base::dec;
 

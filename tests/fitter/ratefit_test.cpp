@@ -77,6 +77,20 @@ TEST(Ratefit, SimulationFinishesOffGridTimes) {
   }
 }
 
+TEST(Ratefit, IterationLimitIsAFailure) {
+  curves measured;
+  for (int j = 0; j < 20; ++j) {
+    measured.t.push_back(j);
+    measured.a.push_back(std::exp(-0.2 * j));
+    measured.b.push_back(1 - std::exp(-0.2 * j));
+  }
+  int reports = 0;
+  const fit_result r = fit_rate(measured, guess{2.0, 1, 0, 0}, [&](int, double, double) { ++reports; }, 1);
+  EXPECT_EQ(r.failure, "the fit did not converge in 1 iterations");
+  EXPECT_EQ(reports, 2) << "the start and the one iteration allowed";
+  EXPECT_EQ(fit_rate(measured, guess{2.0, 1, 0, 0}, nullptr).failure, "");
+}
+
 TEST(Ratefit, RecoversTheExampleRateConstant) {
   scratch_dir dir;
   fs::copy_file(fs::path(EXAMPLES_DIR) / "scale.txt", dir / "scale.txt");

@@ -1,0 +1,37 @@
+// Concentrations of a mass-action network at given times, from an adaptive,
+// stiff-capable integrator, with their derivatives with respect to the rate
+// constants and the initial concentrations when asked for.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/network.h"
+
+// Parameters are numbered rate constants first, then initial concentrations:
+// parameter r < steps is k[r]; parameter steps + s is c0[s].
+struct trajectory {
+  // c[i * species + s]: concentration of species s at times[i].
+  std::vector<double> c;
+  // With sensitivities: dc[(i * species + s) * wanted.size() + w] is the
+  // derivative of that concentration with respect to parameter wanted[w].
+  std::vector<double> dc;
+};
+
+// Local error tolerances of the integration. The absolute one is taken
+// relative to the largest initial concentration (alone when they are all 0).
+struct tolerance {
+  double relative = 1e-10;
+  double absolute = 1e-12;
+};
+
+// Integrates the rate equations of net from time t0, where the
+// concentrations are c0, to every one of times (each at least t0, in any
+// order, repeats allowed), with rate constants k (one per step). With wanted
+// not empty, also integrates the sensitivities of every concentration with
+// respect to those parameters. Returns an empty string, or a message saying
+// why there is no result (a value that is not finite, a step size that
+// underflows, more steps than the limit).
+std::string solve(const network& net, const std::vector<double>& k, const std::vector<double>& c0, double t0,
+                  const std::vector<double>& times, const std::vector<int>& wanted, trajectory& out,
+                  const tolerance& tol = {});

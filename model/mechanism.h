@@ -1,0 +1,62 @@
+// Mechanism files: the reactions, the named values and what each column of
+// a data file measures, read from text and written back with new values.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/network.h"
+
+// A named value of a mechanism file: a rate constant, an initial
+// concentration or a response factor.
+struct named_value {
+  std::string name;
+  double value = 0;
+  bool fixed = false;
+  int line = 0;            // 1-based line of the file; 0 for an initial concentration the file does not give
+  std::size_t at = 0;      // where the value's text starts on its line (bytes)
+  std::size_t length = 0;  // and how long it is
+};
+
+// One term of a column line: number * factor * species, the factor optional.
+struct column_term {
+  double number = 1;
+  int factor = -1;  // index into mechanism::factors, or -1
+  int species = 0;
+};
+
+// column N = TERM + TERM ...
+struct column_model {
+  int column = 0;  // data column, counted from 0 (0 is the time, so 1 or more)
+  std::vector<column_term> terms;
+  int line = 0;
+};
+
+struct mechanism {
+  std::string file;                   // the path it was read from, as given
+  std::vector<std::string> species;   // in the order of first appearance
+  network net;
+  std::vector<named_value> rates;     // rates[r] is the constant of net.steps[r]
+  std::vector<named_value> initials;  // one per species
+  std::vector<named_value> factors;   // response factors, in file order
+  std::vector<column_model> columns;  // in file order
+  std::string data;                   // the data file, relative to the mechanism file's folder already applied
+  int data_line = 0;                  // the line of the data keyword, 0 for the default
+  double start = 0;                   // the time at which the initial concentrations hold
+  std::vector<std::string> lines;     // the file's lines, without their line feeds
+};
+
+// Reads a mechanism from text; file names it in messages and its folder is
+// where the data file is looked for. Returns an empty string, or the error
+// "FILE:LINE: message".
+std::string parse_mechanism(const std::string& file, std::string_view text, mechanism& out);
+
+// Reads the mechanism file at path (see parse_mechanism); a file that cannot
+// be read gives "cannot read \"PATH\": reason".
+std::string read_mechanism(const std::string& path, mechanism& out);
+
+// The file's text again with every value given on a line replaced by the
+// one in m (formatted "%.10g"), so that it can be read as it stands.
+std::string write_mechanism(const mechanism& m);

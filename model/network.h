@@ -1,0 +1,24 @@
+// A reaction mechanism as a network of elementary steps under mass action.
+#pragma once
+
+#include <vector>
+
+// A species in one side of a step, with its whole stoichiometric coefficient.
+struct stoich {
+  int species;      // index into the mechanism's species
+  int coefficient;  // 1 or more
+};
+
+// One irreversible elementary step. Its rate is k times the product of its
+// reactants' concentrations, each raised to its coefficient; every species
+// changes by its coefficient (products +, reactants -) times that rate. A
+// reversible step is two of these.
+struct elementary_step {
+  std::vector<stoich> reactants;
+  std::vector<stoich> products;
+};
+
+struct network {
+  int species = 0;                     // number of species
+  std::vector<elementary_step> steps;  // step r has rate constant k[r]
+};

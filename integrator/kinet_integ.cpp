@@ -1,5 +1,7 @@
 #include "integrator/kinet_integ.h"
 
+#include "common/cli.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -298,13 +300,8 @@ int fail(const std::string& message) {
 }  // namespace
 
 int run_bandsum(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    say(std::cout, help_text);
-    return 0;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::cout << "bandsum " KINETICS_VERSION << std::endl;
-    return 0;
+  if (const cli::info what = cli::info_option(argc, argv, true); what != cli::info::none) {
+    return cli::print_info(what, "bandsum", help_text);
   }
   if (argc <= 2) {
     say(std::cerr, usage_banner);

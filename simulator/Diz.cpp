@@ -1,5 +1,7 @@
 #include "simulator/Diz.h"
 
+#include "common/cli.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -65,21 +67,13 @@ const char* const help_text =
     "lines beginning with \"#\" are comments) and writes \"sim.txt\": one line\n"
     "\"t A B\" for every observed time less than 0.001 above a whole number.\n";
 
-int fail(const std::string& message) {
-  std::cerr << "ratesim: " << message << std::endl;
-  return 1;
-}
+int fail(const std::string& message) { return cli::fail("ratesim", message); }
 
 }  // namespace
 
 int run_ratesim(int argc, char** argv) {
-  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::cout << help_text << std::flush;
-    return 0;
-  }
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    std::cout << "ratesim " KINETICS_VERSION << std::endl;
-    return 0;
+  if (const cli::info what = cli::info_option(argc, argv, false); what != cli::info::none) {
+    return cli::print_info(what, "ratesim", help_text);
   }
 
   const table guess = fileIn("guess.txt");

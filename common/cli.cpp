@@ -1,0 +1,29 @@
+#include "common/cli.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace cli {
+
+info info_option(int argc, char** argv, bool alone) {
+  if (argc < 2 || (alone && argc != 2)) return info::none;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return info::help;
+  if (std::strcmp(argv[1], "--version") == 0) return info::version;
+  return info::none;
+}
+
+int print_info(info what, const char* program, const char* help_text) {
+  if (what == info::help) {
+    std::cout << help_text << std::flush;
+  } else {
+    std::cout << program << " " KINETICS_VERSION << std::endl;
+  }
+  return 0;
+}
+
+int fail(const char* program, const std::string& message) {
+  std::cerr << program << ": " << message << std::endl;
+  return 1;
+}
+
+}  // namespace cli

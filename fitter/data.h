@@ -1,0 +1,25 @@
+// The data file of a mechanism: the measured time and every column that the
+// mechanism's column lines use.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/mechanism.h"
+
+// The measured points: the time and every column a mechanism's column lines use.
+struct measured {
+  std::vector<double> t;               // column 0 of every data row
+  std::vector<std::vector<double>> y;  // y[j][i]: the column of m.columns[j] at row i
+  std::vector<int> lines;              // the file line of every row, 1-based
+};
+
+// Reads m.data. A data row is a line whose first word does not start with
+// "#"; its values are separated by blanks and tabs, and a carriage return at
+// its end is ignored. Column 0 and every column that m uses must hold a
+// number in every row; the other columns may hold anything. Returns an empty
+// string, or the error: "cannot read \"PATH\": reason"; "MECHANISM:LINE:
+// column C is not in PATH ..." for a column no row has; "PATH line L: column
+// C ..." for a row with a missing or unreadable value, "PATH line L: time T
+// is before the start time S" and "PATH: no data rows".
+std::string read_data(const mechanism& m, measured& out);

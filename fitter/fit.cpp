@@ -2,174 +2,178 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
+#include <cstdio>
 
-#include <dlib/matrix.h>
-#include <dlib/optimization.h>
-
-#include "model/rate_model.h"
+#include "fitter/profile.h"
+#include "fitter/stats.h"
 
 namespace {
 
-using column = dlib::matrix<double, 0, 1>;
-
-curves simulate(const column& p, const curves& measured, const guess& start) {
-  const double b0 = measured.b.empty() ? start.b0 : p(2);
-  return simulate_at(p(0), p(1), b0, start.t0, measured.t);
-}
-
-// The residuals simulated minus measured, A of every point first, then B.
-std::vector<double> residuals(const column& p, const curves& measured, const guess& start) {
-  const curves sim = simulate(p, measured, start);
-  std::vector<double> r;
-  r.reserve(measured.t.size() * 2);
-  for (std::size_t i = 0; i < measured.t.size(); ++i) r.push_back(sim.a[i] - measured.a[i]);
-  for (std::size_t i = 0; i < measured.b.size(); ++i) r.push_back(sim.b[i] - measured.b[i]);
-  return r;
-}
-
-// The Jacobian of the residuals by central differences, one row per residual.
-dlib::matrix<double> jacobian(const column& p, const curves& measured, const guess& start) {
-  const std::size_t m = measured.t.size() + measured.b.size();
-  dlib::matrix<double> j(static_cast<long>(m), p.size());
-  for (long c = 0; c < p.size(); ++c) {
-    const double h = 1e-6 * std::max(std::abs(p(c)), 1e-3);
-    column up = p;
-    column down = p;
-    up(c) += h;
-    down(c) -= h;
-    const std::vector<double> ru = residuals(up, measured, start);
-    const std::vector<double> rd = residuals(down, measured, start);
-    for (std::size_t i = 0; i < m; ++i) j(static_cast<long>(i), c) = (ru[i] - rd[i]) / (up(c) - down(c));
+std::vector<std::size_t> rate_positions(const problem& p) {
+  std::vector<std::size_t> rates;
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    if (p.fitted[i].kind == role::rate) rates.push_back(i);
   }
-  return j;
+  return rates;
 }
 
-// Stops the solver when the objective no longer changes or after the
-// iteration limit, and reports every iteration; the first call reports the
-// starting values as iteration 0.
-struct stop_and_report {
-  const fit_monitor* monitor;
-  int max_iterations;
-  int* calls;
-  bool* hit_limit;
-  double previous = 0;
+vector_d natural_values(const problem& p, const vector_d& x) {
+  vector_d v;
+  for (std::size_t i = 0; i < x.size(); ++i) v.push_back(natural(p, i, x));
+  return v;
+}
 
-  template <typename T>
-  bool should_continue_search(const T& x, double objective, const T& /*gradient*/) {
-    const int iteration = (*calls)++;
-    if (*monitor) (*monitor)(iteration, 2 * objective, x(0));  // the solver minimises half the sum
-    if (iteration > 0 && std::abs(previous - objective) <= 1e-12 * previous + 1e-300) return false;
-    if (iteration >= max_iterations) {
-      *hit_limit = true;
-      return false;
+lm_settings settings_for(const problem& p, const fit_settings& s) {
+  lm_settings l;
+  l.max_iterations = s.max_iterations;
+  l.absolute_ssr = noise_floor(p);
+  return l;
+}
+
+// Values that differ by less than a ten-thousandth, or (with standard
+// errors) by less than one standard error, belong to the same minimum.
+bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimate>& e = {}) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const double d = std::abs(a[i] - b[i]);
+    if (d > 1e-4 * (std::abs(a[i]) + std::abs(b[i])) + 1e-12 && (e.empty() || d > e[i].se)) return false;
+  }
+  return true;
+}
+
+double ssr_at(const problem& p, const vector_d& x) {
+  vector_d r;
+  matrix_d unused;
+  if (!residuals(p, x, false, r, unused).empty()) return NAN;
+  double s = 0;
+  for (double v : r) s += v * v;
+  return s;
+}
+
+// A rate constant whose step the data do not show at all: setting it to 0,
+// or making it a thousand times faster, changes no residual beyond rounding.
+// The minimum then lies at 0 or at infinity, where no value can be given.
+std::string check_bounds(const problem& p, const fit_result& out, double floor) {
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    if (p.fitted[i].kind != role::rate) continue;
+    const auto unchanged = [&](double x_i) {
+      vector_d x = out.x;
+      x[i] = x_i;
+      return std::abs(ssr_at(p, x) - out.ssr) <= 1e-9 * out.ssr + floor;
+    };
+    const std::string& name = value_name(p, i);
+    if (unchanged(-INFINITY)) {
+      return name + " falls to 0: setting it to 0 changes no residual, so the data show no trace of its step "
+                    "(hold it fixed or remove the step)";
     }
-    previous = objective;
-    return true;
+    if (unchanged(out.x[i] + std::log(1e3))) {
+      return name + " grows without bound: its step is faster than the data can resolve (hold it fixed)";
+    }
   }
-};
+  return {};
+}
+
+std::string list_values(const problem& p, const vector_d& v) {
+  std::string text;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.6g", v[i]);
+    text += (i ? ", " : "") + value_name(p, i) + " = " + buffer;
+  }
+  return text;
+}
+
+// Starts that converged to other values with a sum of squares within the
+// 95 % threshold of the best: minima the data cannot tell apart.
+void warn_rivals(const problem& p, fit_result& out) {
+  const vector_d best = natural_values(p, out.x);
+  const double threshold = profile_threshold(out.ssr, out.dof);
+  std::vector<vector_d> seen{best};
+  for (const start_outcome& s : out.starts) {
+    if (!s.failure.empty() || s.ssr > threshold) continue;
+    if (std::any_of(seen.begin(), seen.end(), [&](const vector_d& v) { return same_values(v, s.to, out.estimates); }))
+      continue;
+    seen.push_back(s.to);
+    char ratio[64];
+    std::snprintf(ratio, sizeof ratio, "%.6g", s.ssr / out.ssr);
+    out.warnings.push_back("another minimum fits nearly as well (sum of squares " + std::string(ratio) +
+                           " times the best): " + list_values(p, s.to));
+  }
+}
+
+void add_profiles(const problem& p, const lm_settings& settings, fit_result& out) {
+  const double threshold = profile_threshold(out.ssr, out.dof);
+  for (std::size_t i : rate_positions(p)) {
+    estimate& e = out.estimates[i];
+    const double step = std::max(e.se / e.value, 1e-6);
+    const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
+    e.profile_low = std::exp(lo);
+    e.profile_high = std::exp(hi);
+    if (std::isnan(lo) || std::isnan(hi)) {
+      out.warnings.push_back("the profile interval of " + value_name(p, i) + " could not be computed on one side");
+    }
+  }
+}
 
 }  // namespace
 
-curves simulate_at(double k, double a0, double b0, double t0, const std::vector<double>& times) {
-  std::vector<std::size_t> order(times.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t l, std::size_t r) { return times[l] < times[r]; });
-
-  curves out{times, std::vector<double>(times.size()), std::vector<double>(times.size())};
-  if (times.empty()) return out;
-  const rate_rhs rhs{k};
-  rate_stepper partial;
-  std::size_t next = 0;
-  state last{};
-  double last_t = t0;
-  // Each time at or after t but before the next whole step is finished from
-  // the state at t.
-  const auto finish_until = [&](const state& x, double t, double limit) {
-    while (next < order.size() && times[order[next]] < limit) {
-      state y = x;
-      const double dt = times[order[next]] - t;
-      if (dt > 0) partial.do_step(rhs, y, t, dt);
-      out.a[order[next]] = y[0];
-      out.b[order[next]] = y[1];
-      ++next;
-    }
+std::vector<vector_d> starting_points(const problem& p) {
+  const vector_d first = to_solver(p, p.base);
+  const std::vector<std::size_t> rates = rate_positions(p);
+  std::vector<vector_d> starts{first};
+  if (rates.empty()) return starts;
+  const auto scaled = [&](const auto& decades) {
+    vector_d x = first;
+    for (std::size_t r = 0; r < rates.size(); ++r) x[rates[r]] += decades(r) * std::log(10.0);
+    starts.push_back(x);
   };
-  state x = {{a0, b0}};
-  integrate(k, x, t0, times[order.back()] + step_size, [&](const state& now, double t) {
-    finish_until(now, t, t + step_size);
-    last = now;
-    last_t = t;
-  });
-  finish_until(last, last_t, INFINITY);
-  return out;
+  for (double d : {-2.0, -1.0, 1.0, 2.0}) scaled([d](std::size_t) { return d; });
+  if (rates.size() < 2) return starts;
+  // A fixed sequence of decades in [-2, 2] (a Weyl sequence), so that the
+  // rate constants also start apart from each other.
+  const double golden = 0.6180339887498949;
+  for (std::size_t m = 0; m < 2 * rates.size(); ++m) {
+    scaled([&](std::size_t r) {
+      const double u = std::fmod(static_cast<double>(m * rates.size() + r + 1) * golden, 1.0);
+      return 4 * u - 2;
+    });
+  }
+  return starts;
 }
 
-fit_result fit_rate(const curves& measured, const guess& start, const fit_monitor& monitor, int max_iterations) {
-  const bool with_b = !measured.b.empty();
-  column p(with_b ? 3 : 2);
-  p(0) = start.k;
-  p(1) = start.a0;
-  if (with_b) p(2) = start.b0;
-
-  // The solver asks for one residual and one gradient at a time; both come
-  // from whole simulations, kept for the parameters last asked for.
-  column cached_p;
-  std::vector<double> cached_r;
-  column cached_jp;
-  dlib::matrix<double> cached_j;
-  const auto residual = [&](long i, const column& q) {
-    if (cached_p.size() != q.size() || cached_p != q) {
-      cached_r = residuals(q, measured, start);
-      cached_p = q;
-    }
-    return cached_r[static_cast<std::size_t>(i)];
+fit_result fit(const problem& p, const fit_settings& settings) {
+  fit_result out;
+  const lm_settings lm = settings_for(p, settings);
+  const residual_function f = [&p](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+    return residuals(p, x, jacobian, r, j);
   };
-  const auto derivative = [&](long i, const column& q) {
-    if (cached_jp.size() != q.size() || cached_jp != q) {
-      cached_j = jacobian(q, measured, start);
-      cached_jp = q;
-    }
-    return column(dlib::trans(dlib::rowm(cached_j, i)));
-  };
-
-  std::vector<long> samples(measured.t.size() + measured.b.size());
-  std::iota(samples.begin(), samples.end(), 0L);
-
-  fit_result result;
-  const std::vector<double> first = residuals(p, measured, start);
-  if (!std::all_of(first.begin(), first.end(), [](double v) { return std::isfinite(v); })) {
-    result.failure = "the simulation with the starting values is not finite (is k * 0.01 far below 2.8?)";
-    return result;
+  lm_outcome best;
+  best.failure = "no start";
+  for (const vector_d& x0 : starting_points(p)) {
+    lm_outcome o = levenberg_marquardt(f, x0, lm);
+    out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.failure});
+    if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
   }
-  int calls = 0;
-  bool hit_limit = false;
-  dlib::solve_least_squares_lm(stop_and_report{&monitor, max_iterations, &calls, &hit_limit}, residual, derivative,
-                               samples, p);
-  result.iterations = calls - 1;
-
-  const std::vector<double> r = residuals(p, measured, start);
-  const double ssr = std::inner_product(r.begin(), r.end(), r.begin(), 0.0);
-  const dlib::matrix<double> j = jacobian(p, measured, start);
-  const long free = static_cast<long>(r.size()) - p.size();
-  const dlib::matrix<double> covariance = dlib::inv(dlib::trans(j) * j) * (free > 0 ? ssr / static_cast<double>(free) : 0.0);
-
-  result.k = p(0);
-  result.a0 = p(1);
-  result.b0 = with_b ? p(2) : start.b0;
-  result.se_k = std::sqrt(covariance(0, 0));
-  result.se_a0 = std::sqrt(covariance(1, 1));
-  result.se_b0 = with_b ? std::sqrt(covariance(2, 2)) : 0.0;
-  result.sum_of_squares = ssr;
-  result.points = static_cast<int>(r.size());
-  result.rms = std::sqrt(ssr / static_cast<double>(r.size()));
-  result.simulated = simulate(p, measured, start);
-  if (hit_limit) {
-    result.failure = "the fit did not converge in " + std::to_string(max_iterations) + " iterations";
-  } else if (!std::isfinite(ssr) || !dlib::is_finite(p)) {
-    result.failure = "the fit reached values for which the simulation is not finite";
-  } else if (!std::isfinite(result.se_k) || !std::isfinite(result.se_a0) || !std::isfinite(result.se_b0)) {
-    result.failure = "the data do not determine the fitted values (their standard errors are not finite)";
+  if (!best.failure.empty()) {
+    out.failure = out.starts.front().failure;
+    return out;
   }
-  return result;
+  out.x = best.x;
+  out.best = from_solver(p, best.x);
+  out.iterations = best.iterations;
+  out.ssr = best.ssr;
+  if (std::string error = check_bounds(p, out, lm.absolute_ssr); !error.empty()) {
+    out.failure = error;
+    return out;
+  }
+  if (std::string error = statistics(p, best, out); !error.empty()) {
+    out.failure = error;
+    return out;
+  }
+  const vector_d best_values = natural_values(p, best.x);
+  for (const start_outcome& s : out.starts) {
+    out.same_minimum += s.failure.empty() && same_values(s.to, best_values, out.estimates);
+  }
+  warn_rivals(p, out);
+  if (settings.profiles) add_profiles(p, lm, out);
+  return out;
 }

@@ -1,50 +1,58 @@
-// Least-squares fit of the first-order reaction A -> B to measured
-// concentrations: k, A0 and B0 (or only k and A0 when B was not measured).
+// Fitting a mechanism to its data: Levenberg-Marquardt from several starts
+// spread over decades of every rate constant, then the statistics of the
+// best minimum, profile-likelihood intervals of the rate constants among
+// them.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
-// The measured curves: one time per point, the concentration of A, and that
-// of B when it was measured (b empty otherwise).
-struct curves {
-  std::vector<double> t;
-  std::vector<double> a;
-  std::vector<double> b;
+#include "fitter/problem.h"
+
+// Where one start began and ended.
+struct start_outcome {
+  vector_d from;  // natural values of the fitted values
+  vector_d to;
+  double ssr = 0;
+  int iterations = 0;
+  std::string failure;  // empty when it converged
 };
 
-// Where the fit starts, and the start of the simulated time axis.
-struct guess {
-  double k;
-  double a0;
-  double b0;
-  double t0;
+// The estimate and the uncertainty of one fitted value, in its natural
+// terms (k, not ln k). Intervals are 95 %; a profile interval is given for
+// rate constants only (NaN otherwise), and a side the data do not bound is
+// infinite (or 0 below).
+struct estimate {
+  double value = 0;
+  double se = 0;
+  double t_low = 0, t_high = 0;
+  double profile_low = NAN, profile_high = NAN;
 };
 
 struct fit_result {
-  std::string failure;  // why the fit has no result; empty when it converged
-  int iterations = 0;   // accepted solver steps
-  double k = 0, a0 = 0, b0 = 0;
-  double se_k = 0, se_a0 = 0, se_b0 = 0;  // standard errors; 0 for B0 when it is held fixed
-  double sum_of_squares = 0;
-  double rms = 0;  // root-mean-square residual
-  int points = 0;  // number of residuals
-  curves simulated;  // at the measured times, at the optimum (b always filled)
+  std::string failure;  // why there is no result; empty when there is one
+  vector_d x;           // the solver's values at the best minimum
+  values best;          // every value of the mechanism there
+  std::vector<estimate> estimates;  // one per fitted value
+  matrix_d correlation;
+  double ssr = 0, rms = 0, aic = 0, bic = 0;
+  double t_quantile = 0;  // Student's t, 97.5 %, with dof degrees of freedom
+  int points = 0, dof = 0, iterations = 0;
+  std::vector<start_outcome> starts;
+  int same_minimum = 0;               // starts that ended at the best minimum
+  std::vector<std::string> warnings;  // values the data do not determine, rival minima
 };
 
-// Simulates A and B at the given times (each at least t0), integrating from
-// t0 in the fixed steps of ratesim and finishing each time with one shorter
-// step from the last whole step before it.
-curves simulate_at(double k, double a0, double b0, double t0, const std::vector<double>& times);
+struct fit_settings {
+  int max_iterations = 200;  // trial steps per start
+  bool profiles = true;      // profile-likelihood intervals of the rate constants
+};
 
-// Called after every accepted iteration: iteration number, sum of squares,
-// current k.
-using fit_monitor = std::function<void(int, double, double)>;
+// The starting points: the file's values, then every rate constant scaled
+// together by 0.01, 0.1, 10 and 100, then (with two or more fitted rate
+// constants) as many again with each scaled by its own power of ten between
+// 0.01 and 100, drawn by a fixed rule. In the solver's terms.
+std::vector<vector_d> starting_points(const problem& p);
 
-// Fits k, A0 and, when measured.b is filled, B0 with the Levenberg-Marquardt
-// solver, starting from start; gives up after max_iterations, and fails when
-// the simulation is not finite or the data leave a value undetermined. The
-// times must be at least start.t0 and the points more than the fitted values.
-fit_result fit_rate(const curves& measured, const guess& start, const fit_monitor& monitor,
-                    int max_iterations = 200);
+// Fits p. The problem needs more residuals than fitted values.
+fit_result fit(const problem& p, const fit_settings& settings = {});

@@ -1,0 +1,111 @@
+#include "fitter/legacy.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "common/atomic_file.h"
+#include "common/cli.h"
+#include "common/lines.h"
+#include "common/numparse.h"
+#include "common/table.h"
+#include "fitter/report.h"
+
+namespace {
+
+std::string fixed(const char* spec, double v) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, spec, v);
+  return buffer;
+}
+
+// Whether the first data line of "dat.txt" holds a third number, the
+// concentration of B; then every line must.
+bool measures_b() {
+  bool b = false;
+  lines::for_each_line("dat.txt", [&](std::string_view line) {
+    if (lines::classify(line) != lines::kind::data) return true;
+    const char* p = line.data();
+    double v = 0;
+    int count = 0;
+    while (count < 3 && numparse::scan_double(p, line.data() + line.size(), v)) ++count;
+    b = count == 3;
+    return false;
+  });
+  return b;
+}
+
+// The mechanism of A -> B with guess.txt's values, B0 held when B is not
+// measured.
+std::string mechanism_text(const table& guess, bool with_b) {
+  return "A -> B  k = " + fixed("%.17g", guess[0][0]) + "\nA = " + fixed("%.17g", guess[1][0]) + "\nB = " +
+         fixed("%.17g", guess[1][1]) + (with_b ? "" : " fixed") + "\ncolumn 1 = A\n" +
+         (with_b ? "column 2 = B\n" : "") + "data dat.txt\nstart " + fixed("%.17g", guess[2][0]) + "\n";
+}
+
+std::string fit_text(const table& guess, const problem& p, const fit_result& r) {
+  const double k = r.best.k[0], a0 = r.best.c0[0], b0 = r.best.c0[1];
+  const double se_b0 = p.fitted.size() > 2 ? r.estimates[2].se : 0.0;
+  return "# ratefit: first-order A -> B fitted to dat.txt; rows 0 to 2 serve as guess.txt for ratesim\n"
+         "# row 0: k, per time unit\n" + fixed("%.12f", k) + "\n# row 1: A0 B0\n" + fixed("%.12f", a0) + " " +
+         fixed("%.12f", b0) + "\n# row 2: begin_time end_time, as in guess.txt\n" + fixed("%.12f", guess[2][0]) +
+         " " + fixed("%.12f", guess[2][1]) + "\n# row 3: standard errors of k, A0, B0 (0 for a value held fixed)\n" +
+         fixed("%.12f", r.estimates[0].se) + " " + fixed("%.12f", r.estimates[1].se) + " " + fixed("%.12f", se_b0) +
+         "\n# row 4: root-mean-square residual, number of residuals, iterations\n" + fixed("%.12f", r.rms) + " " +
+         std::to_string(r.points) + " " + std::to_string(r.iterations) + "\n# row 5: half-life ln 2 / k\n" +
+         fixed("%.12f", std::log(2.0) / k) + "\n";
+}
+
+std::string curve_text(const problem& p, const trajectory& c) {
+  const bool with_b = p.m.columns.size() > 1;
+  std::string text;
+  for (std::size_t i = 0; i < p.data.t.size(); ++i) {
+    text += fixed("%.6f", p.data.t[i]) + " " + fixed("%.9f", p.data.y[0][i]) + " " + fixed("%.9f", c.c[2 * i]) +
+            " " + (with_b ? fixed("%.9f", p.data.y[1][i]) : "nan") + " " + fixed("%.9f", c.c[2 * i + 1]) + "\n";
+  }
+  return text;
+}
+
+// guess.txt as a problem, or why it cannot be one.
+std::string guess_problem(const table& guess, problem& out) {
+  if (guess.size() < 3 || guess[0].empty() || guess[1].size() < 2 || guess[2].size() < 2) {
+    return "\"guess.txt\" must hold three rows: k; A0 B0; begin_time end_time";
+  }
+  if (!(guess[0][0] > 0) || !std::isfinite(guess[0][0])) {
+    return "the rate constant k of \"guess.txt\" must be a number above 0: it is fitted as a positive value";
+  }
+  if (!std::isfinite(guess[1][0]) || !std::isfinite(guess[1][1]) || !std::isfinite(guess[2][0])) {
+    return "A0, B0 and begin_time of \"guess.txt\" must be finite numbers";
+  }
+  mechanism m;
+  if (std::string error = parse_mechanism("guess.txt", mechanism_text(guess, measures_b()), m); !error.empty()) {
+    return error;
+  }
+  measured d;
+  if (std::string error = read_data(m, d); !error.empty()) return error;
+  out = make_problem(std::move(m), std::move(d));
+  if (residual_count(out) <= out.fitted.size()) {
+    return "\"dat.txt\" holds too few points for " + std::to_string(out.fitted.size()) + " fitted values";
+  }
+  return {};
+}
+
+}  // namespace
+
+int fit_guess() {
+  const table guess = fileIn("guess.txt");
+  problem p;
+  if (std::string error = guess_problem(guess, p); !error.empty()) return cli::fail("ratefit", error);
+  std::cout << "\n ratefit: first-order A -> B fitted to \"dat.txt\", starting from \"guess.txt\"\n" << std::endl;
+  const fit_result r = fit(p);
+  if (!r.failure.empty()) return cli::fail("ratefit", r.failure + "; no result was written");
+  for (const std::string& line : report_lines(p, r)) std::cout << line << "\n";
+  trajectory c;
+  if (std::string error = concentrations(p, r.best, c); !error.empty()) return cli::fail("ratefit", error);
+  const std::string fit_bytes = fit_text(guess, p, r), curve_bytes = curve_text(p, c);
+  if (std::string error = replace_files({{"fit.txt", fit_bytes}, {"fitcurve.txt", curve_bytes}}); !error.empty()) {
+    return cli::fail("ratefit", error);
+  }
+  std::cout << "\n Saving \"fit.txt\" and \"fitcurve.txt\" \n" << std::endl;
+  return 0;
+}

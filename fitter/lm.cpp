@@ -1,0 +1,150 @@
+#include "fitter/lm.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using column = dlib::matrix<double, 0, 1>;
+
+double sum_of_squares(const vector_d& r) {
+  double s = 0;
+  for (double v : r) s += v * v;
+  return s;
+}
+
+column as_column(const vector_d& v) {
+  column c(static_cast<long>(v.size()));
+  for (std::size_t i = 0; i < v.size(); ++i) c(static_cast<long>(i)) = v[i];
+  return c;
+}
+
+// The damped normal equations (JtJ + lambda D) step = -Jt r, D the diagonal
+// of JtJ, solved in values scaled by D so that the matrix has a unit
+// diagonal however different the values' scales are. A value the residuals
+// ignore (a zero column) gets the unit scale. False when the matrix is not
+// positive definite.
+bool damped_step(const matrix_d& jtj, const column& g, double lambda, column& step) {
+  const long n = jtj.nr();
+  column scale(n);
+  for (long i = 0; i < n; ++i) scale(i) = jtj(i, i) > 0 ? 1 / std::sqrt(jtj(i, i)) : 1.0;
+  matrix_d a(n, n);
+  for (long i = 0; i < n; ++i) {
+    for (long j = 0; j < n; ++j) a(i, j) = scale(i) * jtj(i, j) * scale(j);
+    a(i, i) += lambda;
+  }
+  dlib::cholesky_decomposition<matrix_d> chol(a);
+  if (!chol.is_spd()) return false;
+  step = dlib::pointwise_multiply(scale, chol.solve(-dlib::pointwise_multiply(scale, g)));
+  return dlib::is_finite(step);
+}
+
+// True when a full Gauss-Newton step from here would lower the sum by no
+// more than the given share of it (or than the rounding floor): no
+// direction of the values lowers the sum by anything that matters. This
+// reads the gradient in the metric of the fit itself, so it neither depends
+// on the values' units nor asks more than the residuals' rounding allows.
+bool gradient_vanishes(const matrix_d& j, const vector_d& r, double share, double floor) {
+  const matrix_d jtj = dlib::trans(j) * j;
+  const column g = dlib::trans(j) * as_column(r);
+  column step;
+  if (!damped_step(jtj, g, 1e-12, step)) return false;
+  const double decrease = -dlib::dot(g, step);
+  return decrease <= share * sum_of_squares(r) + floor;
+}
+
+bool small_step(const column& step, const vector_d& x, double relative) {
+  for (long i = 0; i < step.size(); ++i) {
+    if (std::abs(step(i)) > relative * (std::abs(x[static_cast<std::size_t>(i)]) + 1)) return false;
+  }
+  return true;
+}
+
+// Whether x, where the search ended, is a minimum: the residuals are at the
+// rounding floor, or the gradient vanishes.
+void judge_end(lm_outcome& out, const lm_settings& s, const char* why) {
+  if (out.ssr <= s.absolute_ssr || gradient_vanishes(out.j, out.r, s.gradient, s.absolute_ssr)) return;
+  out.failure = std::string(why) + ", but the gradient of the sum of squares is not zero there";
+}
+
+// The residuals at x as every trial computes them, and the Jacobian there.
+// The residuals come from the plain integration even where the Jacobian is
+// asked for, so that sums of squares compare like with like: integrating the
+// sensitivities too changes the steps, and so the last digits.
+std::string jacobian_at(const residual_function& f, const vector_d& x, matrix_d& j) {
+  vector_d unused;
+  return f(x, true, unused, j);
+}
+
+std::string evaluate(const residual_function& f, const vector_d& x, vector_d& r, matrix_d& j) {
+  matrix_d unused;
+  if (std::string error = f(x, false, r, unused); !error.empty()) return error;
+  return jacobian_at(f, x, j);
+}
+
+struct trial {
+  bool lowers = false;
+  column step;
+  vector_d x, r;
+  double ssr = NAN;
+};
+
+// One damped step from out's values; lowers says whether it lowers the sum.
+trial try_step(const residual_function& f, lm_outcome& out, double lambda) {
+  trial t;
+  const matrix_d jtj = dlib::trans(out.j) * out.j;
+  if (!damped_step(jtj, dlib::trans(out.j) * as_column(out.r), lambda, t.step)) return t;
+  ++out.trials;
+  t.x = out.x;
+  for (std::size_t i = 0; i < t.x.size(); ++i) t.x[i] += t.step(static_cast<long>(i));
+  matrix_d unused;
+  if (!f(t.x, false, t.r, unused).empty()) return t;
+  t.ssr = sum_of_squares(t.r);
+  t.lowers = t.ssr < out.ssr;
+  return t;
+}
+
+}  // namespace
+
+lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, const lm_settings& s) {
+  lm_outcome out;
+  out.x = x0;
+  if (const std::string error = evaluate(f, out.x, out.r, out.j); !error.empty()) {
+    out.failure = "at the starting values " + error;
+    return out;
+  }
+  out.ssr = sum_of_squares(out.r);
+  if (!std::isfinite(out.ssr)) {
+    out.failure = "the sum of squares at the starting values is not finite";
+    return out;
+  }
+  double lambda = 1e-3;
+  while (out.ssr > s.absolute_ssr && lambda <= 1e20) {
+    if (out.trials >= s.max_iterations) {
+      out.failure = "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps";
+      return out;
+    }
+    const trial t = try_step(f, out, lambda);
+    if (!t.lowers) {
+      lambda *= 10;  // a failed or useless trial: damp more and try again
+      continue;
+    }
+    const bool small = out.ssr - t.ssr <= s.relative_ssr * out.ssr && small_step(t.step, out.x, s.relative_step);
+    out.x = t.x;
+    out.r = t.r;
+    out.ssr = t.ssr;
+    if (const std::string error = jacobian_at(f, out.x, out.j); !error.empty()) {
+      out.failure = error;
+      return out;
+    }
+    ++out.iterations;
+    lambda = std::max(lambda / 10, 1e-12);
+    if (gradient_vanishes(out.j, out.r, s.gradient, s.absolute_ssr)) return out;
+    if (small) {
+      judge_end(out, s, "the fit converged");
+      return out;
+    }
+  }
+  judge_end(out, s, "no trial step lowers the sum of squares any more");
+  return out;
+}

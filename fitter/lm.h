@@ -1,0 +1,43 @@
+// Levenberg-Marquardt minimisation of a sum of squared residuals, with the
+// convergence tests and the handling of failed trial steps that a fit one
+// publishes needs.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <dlib/matrix.h>
+
+using vector_d = std::vector<double>;
+using matrix_d = dlib::matrix<double>;
+
+// Residuals at x, and with jacobian also their derivatives (one row per
+// residual, one column per value). Returns an empty string, or why there are
+// none at x (the solver then treats x as a failed trial).
+using residual_function = std::function<std::string(const vector_d& x, bool jacobian, vector_d& r, matrix_d& j)>;
+
+struct lm_settings {
+  int max_iterations = 200;     // accepted and failed trial steps together
+  double relative_ssr = 1e-12;  // converged when an accepted step lowers the sum by less than this share...
+  double relative_step = 1e-9;  // ...and moves every value by less than this relative to the value (+ the same absolutely)
+  double gradient = 1e-10;      // converged when a Gauss-Newton step would lower the sum by at most this share
+  double absolute_ssr = 0;      // or the sum of squares at most this: the residuals are noise of rounding
+};
+
+struct lm_outcome {
+  vector_d x;
+  vector_d r;
+  matrix_d j;         // at x
+  double ssr = 0;     // sum of squared residuals at x
+  int iterations = 0; // accepted steps
+  int trials = 0;     // trial steps, failed ones included
+  std::string failure;  // empty when converged
+};
+
+// Minimises the sum of squares of f from x0 with Marquardt's scaling of the
+// damping. A trial step that fails or does not lower the sum raises the
+// damping and is tried again. Converges when an accepted step changes the
+// sum and the values by less than the settings say, or when no step lowers
+// the sum any more, and in both cases the gradient test holds.
+lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, const lm_settings& s = {});

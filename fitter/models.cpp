@@ -1,0 +1,127 @@
+#include "fitter/models.h"
+
+#include <iostream>
+#include <set>
+
+#include "common/atomic_file.h"
+#include "common/cli.h"
+#include "fitter/plot.h"
+#include "fitter/report.h"
+
+namespace {
+
+// The data a model is fitted to: its file and the columns it uses. Criteria
+// of models fitted to different data cannot be compared.
+std::string data_key(const problem& p) {
+  std::string key = p.m.data;
+  std::set<int> columns;
+  for (const column_model& c : p.m.columns) columns.insert(c.column);
+  for (int c : columns) key += " " + std::to_string(c);
+  return key;
+}
+
+// Writes NAME.fit.txt and NAME.curve.txt together, then draws NAME.png;
+// a picture that cannot be drawn is a warning, the numbers stand.
+std::string write_results(const std::string& name, const problem& p, const fit_result& r) {
+  trajectory c;
+  if (std::string error = concentrations(p, r.best, c); !error.empty()) return error;
+  const std::string fit_text = fit_file(p, r);
+  const std::string curve_text = curve_file(p, r.best, c, "ratefit: " + p.m.file + " fitted to " + p.m.data);
+  if (std::string error = replace_files({{name + ".fit.txt", fit_text}, {name + ".curve.txt", curve_text}});
+      !error.empty()) {
+    return error;
+  }
+  std::cout << " Saving \"" << name << ".fit.txt\" and \"" << name << ".curve.txt\"" << std::endl;
+  if (std::string error = draw_plot(p, r.best, p.m.file + " fitted to " + p.m.data, name + ".png"); !error.empty()) {
+    std::cerr << "ratefit: warning: no picture \"" << name << ".png\": " << error << std::endl;
+  } else {
+    std::cout << " Saving \"" << name << ".png\"" << std::endl;
+  }
+  return {};
+}
+
+bool unique_names(const std::vector<std::string>& paths) {
+  std::set<std::string> names;
+  for (const std::string& path : paths) {
+    if (!names.insert(model_name(path)).second) {
+      cli::fail("ratefit", "two models would write results of the same name \"" + model_name(path) +
+                               "\": rename one of the files");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Fits one model and writes its results; adds its row to the comparison.
+bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std::string>& data) {
+  loaded l = load_problem(path);
+  if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
+  const std::size_t n = residual_count(l.p), fitted = l.p.fitted.size();
+  if (n <= fitted) {
+    return cli::fail("ratefit", path + ": " + std::to_string(n) + " measured points cannot determine " +
+                                    std::to_string(fitted) + " fitted values") == 0;
+  }
+  std::cout << "\n ratefit: " << path << " fitted to " << l.p.m.data << "\n" << std::endl;
+  const fit_result r = fit(l.p);
+  if (!r.failure.empty()) return cli::fail("ratefit", path + ": " + r.failure + "; no result was written") == 0;
+  for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
+  std::cout << std::endl;
+  if (std::string error = write_results(model_name(path), l.p, r); !error.empty()) {
+    return cli::fail("ratefit", error) == 0;
+  }
+  rows.push_back({model_name(path), r.aic, r.bic, r.rms, static_cast<int>(l.p.fitted.size())});
+  data.insert(data_key(l.p));
+  return true;
+}
+
+bool write_comparison(const std::vector<model_row>& rows, const std::set<std::string>& data) {
+  std::string text = models_table(rows);
+  if (data.size() > 1) {
+    text = "# warning: the models are fitted to different data, so their criteria do not compare\n" + text;
+  }
+  std::cout << "\n models by AIC:\n" << text << std::flush;
+  if (std::string error = replace_file("models.txt", text); !error.empty()) return cli::fail("ratefit", error) == 0;
+  std::cout << " Saving \"models.txt\"\n" << std::endl;
+  return true;
+}
+
+}  // namespace
+
+std::string model_name(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) name.resize(name.size() - 4);
+  return name;
+}
+
+loaded load_problem(const std::string& path) {
+  mechanism m;
+  if (std::string error = read_mechanism(path, m); !error.empty()) return {{}, error};
+  measured d;
+  if (std::string error = read_data(m, d); !error.empty()) return {{}, error};
+  return {make_problem(std::move(m), std::move(d)), {}};
+}
+
+int fit_models(const std::vector<std::string>& paths) {
+  if (!unique_names(paths)) return 1;
+  std::vector<model_row> rows;
+  std::set<std::string> data;
+  bool all = true;
+  for (const std::string& path : paths) all = fit_one(path, rows, data) && all;
+  if (all && rows.size() > 1) all = write_comparison(rows, data);
+  return all ? 0 : 1;
+}
+
+int simulate_model(const std::string& path) {
+  loaded l = load_problem(path);
+  if (!l.error.empty()) return cli::fail("ratefit", l.error);
+  trajectory c;
+  if (std::string error = concentrations(l.p, l.p.base, c); !error.empty()) {
+    return cli::fail("ratefit", path + ": " + error);
+  }
+  const std::string name = model_name(path) + ".curve.txt";
+  const std::string text = curve_file(l.p, l.p.base, c, "ratefit: " + path + " simulated at the times of " + l.p.m.data);
+  if (std::string error = replace_file(name, text); !error.empty()) return cli::fail("ratefit", error);
+  std::cout << "\n ratefit: " << path << " simulated at the times of " << l.p.m.data << "\n Saving \"" << name
+            << "\"\n" << std::endl;
+  return 0;
+}

@@ -1,0 +1,12 @@
+// The picture of a fit: measured points and model curves of every column,
+// with the residuals in a panel below, drawn by gnuplot.
+#pragma once
+
+#include <string>
+
+#include "fitter/problem.h"
+
+// Draws the columns of p for the values v into the PNG file png (replaced
+// only when gnuplot has drawn it completely); title heads the picture.
+// Returns an empty string, or why there is no picture.
+std::string draw_plot(const problem& p, const values& v, const std::string& title, const std::string& png);

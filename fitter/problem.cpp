@@ -1,0 +1,135 @@
+#include "fitter/problem.h"
+
+#include <cmath>
+
+namespace {
+
+vector_d values_of(const std::vector<named_value>& named) {
+  vector_d v;
+  for (const named_value& n : named) v.push_back(n.value);
+  return v;
+}
+
+void add_free(const std::vector<named_value>& named, role kind, std::vector<free_value>& out) {
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    if (!named[i].fixed) out.push_back({kind, static_cast<int>(i)});
+  }
+}
+
+double& slot(values& v, const free_value& f) {
+  auto& list = f.kind == role::rate ? v.k : f.kind == role::initial ? v.c0 : v.factors;
+  return list[static_cast<std::size_t>(f.index)];
+}
+
+// The parameters of the integration whose sensitivities the fit needs, in
+// the order of the fitted rate constants and initial concentrations.
+std::vector<int> wanted_of(const problem& p) {
+  std::vector<int> wanted;
+  const int steps = static_cast<int>(p.m.net.steps.size());
+  for (const free_value& f : p.fitted) {
+    if (f.kind == role::rate) wanted.push_back(f.index);
+    if (f.kind == role::initial) wanted.push_back(steps + f.index);
+  }
+  return wanted;
+}
+
+// d(column line j at row i) / d(fitted value col), in the solver's terms.
+double derivative(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i,
+                  std::size_t col, std::size_t w, std::size_t wanted) {
+  const free_value& f = p.fitted[col];
+  const std::size_t species = p.m.species.size();
+  double d = 0;
+  for (const column_term& term : p.m.columns[j].terms) {
+    const double scale = term.number * (term.factor >= 0 ? v.factors[static_cast<std::size_t>(term.factor)] : 1.0);
+    const std::size_t at = i * species + static_cast<std::size_t>(term.species);
+    if (f.kind == role::factor) {
+      if (term.factor == f.index) d += term.number * c.c[at];
+    } else {
+      d += scale * c.dc[at * wanted + w];
+    }
+  }
+  // ln k is what the solver varies: dk / d ln k = k.
+  return f.kind == role::rate ? d * v.k[static_cast<std::size_t>(f.index)] : d;
+}
+
+}  // namespace
+
+problem make_problem(mechanism m, measured data) {
+  problem p{std::move(m), std::move(data), {}, {}};
+  add_free(p.m.rates, role::rate, p.fitted);
+  add_free(p.m.initials, role::initial, p.fitted);
+  add_free(p.m.factors, role::factor, p.fitted);
+  p.base = {values_of(p.m.rates), values_of(p.m.initials), values_of(p.m.factors)};
+  return p;
+}
+
+const named_value& describe(const problem& p, std::size_t i) {
+  const free_value& f = p.fitted[i];
+  const auto& list = f.kind == role::rate ? p.m.rates : f.kind == role::initial ? p.m.initials : p.m.factors;
+  return list[static_cast<std::size_t>(f.index)];
+}
+
+std::string value_name(const problem& p, std::size_t i) {
+  const std::string& name = describe(p, i).name;
+  return p.fitted[i].kind == role::initial ? "[" + name + "]0" : name;
+}
+
+vector_d to_solver(const problem& p, const values& v) {
+  vector_d x;
+  values copy = v;
+  for (const free_value& f : p.fitted) {
+    const double value = slot(copy, f);
+    x.push_back(f.kind == role::rate ? std::log(value) : value);
+  }
+  return x;
+}
+
+values from_solver(const problem& p, const vector_d& x) {
+  values v = p.base;
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) slot(v, p.fitted[i]) = natural(p, i, x);
+  return v;
+}
+
+double natural(const problem& p, std::size_t i, const vector_d& x) {
+  return p.fitted[i].kind == role::rate ? std::exp(x[i]) : x[i];
+}
+
+std::size_t residual_count(const problem& p) { return p.m.columns.size() * p.data.t.size(); }
+
+double column_value(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i) {
+  const std::size_t species = p.m.species.size();
+  double sum = 0;
+  for (const column_term& term : p.m.columns[j].terms) {
+    const double scale = term.number * (term.factor >= 0 ? v.factors[static_cast<std::size_t>(term.factor)] : 1.0);
+    sum += scale * c.c[i * species + static_cast<std::size_t>(term.species)];
+  }
+  return sum;
+}
+
+std::string concentrations(const problem& p, const values& v, trajectory& out) {
+  return solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, {}, out);
+}
+
+std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+  const values v = from_solver(p, x);
+  const std::vector<int> wanted = jacobian ? wanted_of(p) : std::vector<int>{};
+  trajectory c;
+  if (std::string error = solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, wanted, c); !error.empty()) return error;
+  const std::size_t rows = p.data.t.size();
+  r.assign(residual_count(p), 0.0);
+  if (jacobian) j.set_size(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  for (std::size_t col = 0; col < p.m.columns.size(); ++col) {
+    for (std::size_t i = 0; i < rows; ++i) {
+      const std::size_t at = col * rows + i;
+      r[at] = column_value(p, v, c, col, i) - p.data.y[col][i];
+      if (!std::isfinite(r[at])) return "the model is not finite at row " + std::to_string(i);
+      if (!jacobian) continue;
+      std::size_t w = 0;
+      for (std::size_t f = 0; f < p.fitted.size(); ++f) {
+        j(static_cast<long>(at), static_cast<long>(f)) = derivative(p, v, c, col, i, f, w, wanted.size());
+        if (p.fitted[f].kind != role::factor) ++w;
+      }
+    }
+  }
+  return {};
+}

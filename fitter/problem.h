@@ -1,0 +1,68 @@
+// A mechanism with its data as a least-squares problem: which values are
+// fitted, the vector the solver varies, and the residuals with their
+// derivatives.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fitter/data.h"
+#include "fitter/lm.h"
+#include "model/kinetics.h"
+#include "model/mechanism.h"
+
+enum class role { rate, initial, factor };
+
+// A fitted value: which rate constant, initial concentration or response
+// factor of the mechanism.
+struct free_value {
+  role kind;
+  int index;
+};
+
+// Every value of a mechanism, by role and index.
+struct values {
+  vector_d k;
+  vector_d c0;
+  vector_d factors;
+};
+
+struct problem {
+  mechanism m;
+  measured data;
+  std::vector<free_value> fitted;  // rate constants first, then initial concentrations, then factors
+  values base;                     // the file's values; the fitted ones are replaced by the solver's
+};
+
+// The problem of a mechanism and its data: every value not marked fixed is
+// fitted.
+problem make_problem(mechanism m, measured data);
+
+// The name, and the value in base, of fitted value i.
+const named_value& describe(const problem& p, std::size_t i);
+
+// The name of fitted value i in reports: a rate constant or factor by its
+// own name, an initial concentration as [SPECIES]0.
+std::string value_name(const problem& p, std::size_t i);
+
+// The solver works on ln k for a rate constant (so that it stays positive)
+// and on the value itself otherwise.
+vector_d to_solver(const problem& p, const values& v);
+values from_solver(const problem& p, const vector_d& x);
+
+// The value of fitted value i in the mechanism's own terms.
+double natural(const problem& p, std::size_t i, const vector_d& x);
+
+// Number of residuals: one per row and column line.
+std::size_t residual_count(const problem& p);
+
+// The model's value of column line j at row i from the concentrations.
+double column_value(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i);
+
+// The residuals model minus measured at x, column line after column line,
+// and with jacobian their derivatives with respect to x. Returns an empty
+// string or why the model has no value there.
+std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j);
+
+// The concentrations of every species at the data's times for v.
+std::string concentrations(const problem& p, const values& v, trajectory& out);

@@ -1,0 +1,85 @@
+#include "fitter/profile.h"
+
+#include <cmath>
+
+namespace {
+
+// The problem with fitted value j held at u: the sum of squares after the
+// others are fitted again, starting from (and updating) warm.
+struct profiler {
+  const problem& p;
+  std::size_t j;
+  lm_settings settings;
+  vector_d warm;
+
+  double ssr_at(double u) {
+    const residual_function reduced = [&](const vector_d& y, bool jacobian, vector_d& r, matrix_d& jac) {
+      vector_d x = y;
+      x.insert(x.begin() + static_cast<long>(j), u);
+      matrix_d full;
+      const std::string error = residuals(p, x, jacobian, r, full);
+      if (error.empty() && jacobian) jac = dlib::remove_col(full, static_cast<long>(j));
+      return error;
+    };
+    vector_d start = warm;
+    start.erase(start.begin() + static_cast<long>(j));
+    if (start.empty()) {
+      vector_d r;
+      matrix_d unused;
+      if (!reduced(start, false, r, unused).empty()) return NAN;
+      double s = 0;
+      for (double v : r) s += v * v;
+      return s;
+    }
+    const lm_outcome o = levenberg_marquardt(reduced, start, settings);
+    if (!o.failure.empty()) return NAN;
+    warm = o.x;
+    warm.insert(warm.begin() + static_cast<long>(j), u);
+    return o.ssr;
+  }
+};
+
+// Where on one side (direction +1 or -1) the profile crosses the threshold:
+// doubling moves until it does, then regula falsi (Illinois) on the root of
+// the profile's excess, which is nearly linear in the move.
+double crossing(profiler pr, double u0, double step, double ssr, double threshold, double direction) {
+  const double target = std::sqrt(threshold - ssr);
+  const auto excess = [&](double f) { return std::sqrt(std::max(f - ssr, 0.0)) - target; };
+  double lo = u0, g_lo = -target, hi = 0, g_hi = 0;
+  for (double d = step;; d *= 2) {
+    if (d > 23) return direction * INFINITY;  // e^23: about 1e10 times the value
+    const double f = pr.ssr_at(u0 + direction * d);
+    if (!std::isfinite(f)) return NAN;
+    if (f > threshold) {
+      hi = u0 + direction * d;
+      g_hi = excess(f);
+      break;
+    }
+    lo = u0 + direction * d;
+    g_lo = excess(f);
+  }
+  for (int side = 0, i = 0; i < 40 && std::abs(hi - lo) > 1e-7 * (1 + std::abs(hi)); ++i) {
+    const double u = hi - g_hi * (hi - lo) / (g_hi - g_lo);
+    const double g = excess(pr.ssr_at(u));
+    if (!std::isfinite(g)) return NAN;
+    if ((g > 0) == (g_hi > 0)) {
+      hi = u, g_hi = g;
+      if (side == +1) g_lo /= 2;
+      side = +1;
+    } else {
+      lo = u, g_lo = g;
+      if (side == -1) g_hi /= 2;
+      side = -1;
+    }
+  }
+  return (lo + hi) / 2;
+}
+
+}  // namespace
+
+std::pair<double, double> profile_interval(const problem& p, const vector_d& x, double ssr, std::size_t j,
+                                           double step, double threshold, const lm_settings& settings) {
+  if (!(threshold > ssr) || !(step > 0) || !std::isfinite(step)) return {x[j], x[j]};
+  const profiler pr{p, j, settings, x};
+  return {crossing(pr, x[j], step, ssr, threshold, -1), crossing(pr, x[j], step, ssr, threshold, +1)};
+}

@@ -1,0 +1,16 @@
+// Profile-likelihood intervals: how far one fitted value can move, with all
+// the others fitted again at every step, before the sum of squares passes
+// its 95 % threshold.
+#pragma once
+
+#include <utility>
+
+#include "fitter/problem.h"
+
+// The interval of fitted value j, in the solver's terms, around the minimum
+// at best (solver values x, sum ssr) where the profile sum of squares stays
+// at most threshold. step is the first move tried (a standard error). A side
+// the data do not bound within a factor of about 1e10 of the value is
+// infinite; a side that cannot be computed is NaN.
+std::pair<double, double> profile_interval(const problem& p, const vector_d& x, double ssr, std::size_t j,
+                                           double step, double threshold, const lm_settings& settings);

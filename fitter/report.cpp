@@ -1,0 +1,148 @@
+#include "fitter/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+using row = std::vector<std::string>;
+
+// Rows of cells as lines, every column padded to its widest cell.
+std::vector<std::string> aligned(const std::vector<row>& rows) {
+  std::vector<std::size_t> width;
+  for (const row& r : rows) {
+    width.resize(std::max(width.size(), r.size()), 0);
+    for (std::size_t c = 0; c < r.size(); ++c) width[c] = std::max(width[c], r[c].size());
+  }
+  std::vector<std::string> lines;
+  for (const row& r : rows) {
+    std::string line = " ";
+    for (std::size_t c = 0; c < r.size(); ++c) {
+      line += " " + r[c];
+      if (c + 1 < r.size()) line.append(width[c] - r[c].size() + 1, ' ');
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string bound(double v) { return std::isnan(v) ? "-" : format_g(v, 6); }
+
+std::vector<std::string> estimate_table(const problem& p, const fit_result& r) {
+  std::vector<row> rows{{"value", "estimate", "std_error", "t95_low", "t95_high", "profile95_low", "profile95_high"}};
+  for (std::size_t i = 0; i < r.estimates.size(); ++i) {
+    const estimate& e = r.estimates[i];
+    rows.push_back({value_name(p, i), format_g(e.value), format_g(e.se, 4), bound(e.t_low), bound(e.t_high),
+                    bound(e.profile_low), bound(e.profile_high)});
+  }
+  return aligned(rows);
+}
+
+std::vector<std::string> correlation_table(const problem& p, const fit_result& r) {
+  const std::size_t n = r.estimates.size();
+  std::vector<row> rows{{"correlation"}};
+  for (std::size_t i = 0; i < n; ++i) rows[0].push_back(value_name(p, i));
+  for (std::size_t i = 0; i < n; ++i) {
+    rows.push_back({value_name(p, i)});
+    for (std::size_t j = 0; j < n; ++j) {
+      char cell[32];
+      std::snprintf(cell, sizeof cell, "%.4f", r.correlation(static_cast<long>(i), static_cast<long>(j)));
+      rows.back().push_back(cell);
+    }
+  }
+  return aligned(rows);
+}
+
+std::string counts_line(const problem& p, const fit_result& r) {
+  return "  " + std::to_string(r.points) + " points (" + std::to_string(p.data.t.size()) + " rows x " +
+         std::to_string(p.m.columns.size()) + " columns), " + std::to_string(p.fitted.size()) +
+         " fitted values, " + std::to_string(r.dof) + " degrees of freedom";
+}
+
+std::string starts_line(const fit_result& r) {
+  const auto converged = std::count_if(r.starts.begin(), r.starts.end(), [](const start_outcome& s) {
+    return s.failure.empty();
+  });
+  return "  " + std::to_string(r.starts.size()) + " starts, " + std::to_string(converged) + " converged, " +
+         std::to_string(r.same_minimum) + " at the best minimum, reached in " + std::to_string(r.iterations) +
+         " iterations";
+}
+
+}  // namespace
+
+std::string format_g(double v, int digits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
+  return buffer;
+}
+
+std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
+  std::vector<std::string> lines{counts_line(p, r), starts_line(r)};
+  lines.push_back("  sum of squares " + format_g(r.ssr) + ", rms residual " + format_g(r.rms) + ", AIC " +
+                  format_g(r.aic) + ", BIC " + format_g(r.bic));
+  lines.push_back("  95 % intervals: t = " + format_g(r.t_quantile, 6) + " with " + std::to_string(r.dof) +
+                  " degrees of freedom; profile likelihood for rate constants");
+  lines.push_back("");
+  for (std::string& line : estimate_table(p, r)) lines.push_back(std::move(line));
+  if (!r.estimates.empty()) {
+    lines.push_back("");
+    for (std::string& line : correlation_table(p, r)) lines.push_back(std::move(line));
+  }
+  if (!r.warnings.empty()) lines.push_back("");
+  for (const std::string& w : r.warnings) lines.push_back("  warning: " + w);
+  return lines;
+}
+
+std::string fit_file(const problem& p, const fit_result& r) {
+  mechanism m = p.m;
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    const free_value& f = p.fitted[i];
+    auto& list = f.kind == role::rate ? m.rates : f.kind == role::initial ? m.initials : m.factors;
+    list[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
+  }
+  // The data file as found from the working directory, where this file is.
+  if (m.data_line > 0) {
+    m.lines[static_cast<std::size_t>(m.data_line - 1)] = "data " + m.data;
+  } else {
+    m.lines.push_back("data " + m.data);
+  }
+  std::string text = "# ratefit: " + p.m.file + " fitted to " + p.m.data + "\n";
+  for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
+  return text + write_mechanism(m);
+}
+
+std::string curve_file(const problem& p, const values& v, const trajectory& c, const std::string& heading) {
+  std::string text = "# " + heading + "\n# t";
+  for (const column_model& col : p.m.columns) {
+    const std::string name = "c" + std::to_string(col.column);
+    text += " " + name + " " + name + "_model";
+  }
+  for (const std::string& s : p.m.species) text += " " + s;
+  text += "\n";
+  const std::size_t species = p.m.species.size();
+  for (std::size_t i = 0; i < p.data.t.size(); ++i) {
+    text += format_g(p.data.t[i], 15);
+    for (std::size_t j = 0; j < p.m.columns.size(); ++j) {
+      text += " " + format_g(p.data.y[j][i], 15) + " " + format_g(column_value(p, v, c, j, i));
+    }
+    for (std::size_t s = 0; s < species; ++s) text += " " + format_g(c.c[i * species + s]);
+    text += "\n";
+  }
+  return text;
+}
+
+std::string models_table(std::vector<model_row> rows) {
+  std::stable_sort(rows.begin(), rows.end(), [](const model_row& a, const model_row& b) { return a.aic < b.aic; });
+  double total = 0;
+  for (const model_row& m : rows) total += std::exp(-(m.aic - rows.front().aic) / 2);
+  std::vector<row> cells{{"# model", "AIC", "delta_AIC", "weight", "BIC", "rms", "fitted"}};
+  for (const model_row& m : rows) {
+    const double delta = m.aic - rows.front().aic;
+    cells.push_back({m.name, format_g(m.aic), format_g(delta, 6), format_g(std::exp(-delta / 2) / total, 6),
+                     format_g(m.bic), format_g(m.rms, 6), std::to_string(m.fitted)});
+  }
+  std::string text;
+  for (const std::string& line : aligned(cells)) text += line.substr(2) + "\n";
+  return text;
+}

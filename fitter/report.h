@@ -1,0 +1,36 @@
+// What ratefit shows and writes: the report of a fit, the mechanism file
+// with its fitted values, the table of curves and the comparison of models.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fitter/fit.h"
+
+// The report of a fit of the mechanism in p, one line after another, each
+// beginning with two blanks: the counts, the sums and criteria, the table of
+// estimates with their intervals, the correlations and every warning.
+std::vector<std::string> report_lines(const problem& p, const fit_result& r);
+
+// The mechanism file again with the fitted values in place and the data
+// file named so that it is found from the working directory, headed by the
+// report as comment lines.
+std::string fit_file(const problem& p, const fit_result& r);
+
+// A numeric table with a comment header: the time, then per column line the
+// measured and the model's value, then every species, one row per data row.
+std::string curve_file(const problem& p, const values& v, const trajectory& c, const std::string& heading);
+
+// One model of a comparison.
+struct model_row {
+  std::string name;
+  double aic, bic, rms;
+  int fitted;
+};
+
+// The comparison table, sorted by AIC, with a comment header: name, AIC,
+// delta AIC, Akaike weight, BIC, rms residual, number of fitted values.
+std::string models_table(std::vector<model_row> rows);
+
+// "%.*g" of v.
+std::string format_g(double v, int digits = 10);

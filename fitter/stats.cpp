@@ -1,0 +1,104 @@
+#include "fitter/stats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <boost/math/distributions/fisher_f.hpp>
+#include <boost/math/distributions/students_t.hpp>
+
+namespace {
+
+std::string format_g(double v, int digits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
+  return buffer;
+}
+
+// The covariance of the solver's values, s^2 (JtJ)^-1. Standard errors of
+// rate constants follow from it by d k / d ln k = k; correlations are the
+// same in both terms.
+bool covariance(const lm_outcome& best, double s2, matrix_d& cov) {
+  const matrix_d jtj = dlib::trans(best.j) * best.j;
+  dlib::cholesky_decomposition<matrix_d> chol(jtj);
+  if (!chol.is_spd()) return false;
+  cov = chol.solve(dlib::identity_matrix<double>(jtj.nr())) * s2;
+  return dlib::is_finite(cov);
+}
+
+double chain(const problem& p, std::size_t i, const vector_d& x) {
+  return p.fitted[i].kind == role::rate ? std::exp(x[i]) : 1.0;
+}
+
+void add_warnings(const problem& p, fit_result& out) {
+  const std::size_t n = out.estimates.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const estimate& e = out.estimates[i];
+    if (!(e.se <= std::abs(e.value))) {
+      out.warnings.push_back(value_name(p, i) + " = " + format_g(e.value, 6) +
+                             " is not determined by the data: its standard error " + format_g(e.se, 3) +
+                             " exceeds its size");
+    }
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const double c = out.correlation(static_cast<long>(i), static_cast<long>(j));
+      if (std::abs(c) > 0.99) {
+        out.warnings.push_back(value_name(p, i) + " and " + value_name(p, j) + " are correlated by " +
+                               format_g(c, 4) + ": the data determine little more than a combination of them");
+      }
+    }
+  }
+}
+
+}  // namespace
+
+double t_quantile_95(int dof) {
+  return boost::math::quantile(boost::math::students_t(static_cast<double>(dof)), 0.975);
+}
+
+double f_quantile_95(int dof) {
+  return boost::math::quantile(boost::math::fisher_f(1.0, static_cast<double>(dof)), 0.95);
+}
+
+double profile_threshold(double ssr, int dof) { return ssr * (1 + f_quantile_95(dof) / dof); }
+
+double noise_floor(const problem& p) {
+  double top = 0;
+  for (const auto& column : p.data.y) {
+    for (double v : column) top = std::max(top, std::abs(v));
+  }
+  const double per_residual = 1e-8 * (top > 0 ? top : 1.0);
+  return static_cast<double>(residual_count(p)) * per_residual * per_residual;
+}
+
+std::string statistics(const problem& p, const lm_outcome& best, fit_result& out) {
+  const std::size_t n = p.fitted.size();
+  out.points = static_cast<int>(best.r.size());
+  out.dof = out.points - static_cast<int>(n);
+  out.ssr = best.ssr;
+  out.rms = std::sqrt(best.ssr / out.points);
+  const double log_likelihood_term = out.points * std::log(best.ssr / out.points);
+  out.aic = log_likelihood_term + 2.0 * static_cast<double>(n + 1);
+  out.bic = log_likelihood_term + static_cast<double>(n + 1) * std::log(static_cast<double>(out.points));
+  out.t_quantile = t_quantile_95(out.dof);
+  matrix_d cov;
+  if (n > 0 && !covariance(best, best.ssr / out.dof, cov)) {
+    return "the data do not determine the fitted values: their normal matrix is singular (fix some of them)";
+  }
+  out.estimates.assign(n, estimate{});
+  out.correlation.set_size(static_cast<long>(n), static_cast<long>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    estimate& e = out.estimates[i];
+    e.value = natural(p, i, best.x);
+    e.se = chain(p, i, best.x) * std::sqrt(cov(static_cast<long>(i), static_cast<long>(i)));
+    e.t_low = e.value - out.t_quantile * e.se;
+    e.t_high = e.value + out.t_quantile * e.se;
+    for (std::size_t j = 0; j < n; ++j) {
+      const long a = static_cast<long>(i), b = static_cast<long>(j);
+      out.correlation(a, b) = cov(a, b) / std::sqrt(cov(a, a) * cov(b, b));
+    }
+  }
+  add_warnings(p, out);
+  return {};
+}

@@ -1,0 +1,25 @@
+// The statistics of a least-squares minimum: standard errors, intervals,
+// correlations, information criteria and the warnings they call for.
+#pragma once
+
+#include <string>
+
+#include "fitter/fit.h"
+
+// Student's t quantile and the F quantile with 1 and dof degrees of freedom,
+// both at 95 % (two-sided for t).
+double t_quantile_95(int dof);
+double f_quantile_95(int dof);
+
+// Fills out's estimates (value, standard error, t interval), correlation,
+// sums, criteria, degrees of freedom and the warnings for values the data do
+// not determine, from the minimum at best. Returns why there are none (the
+// fitted values are not determined at all), or an empty string.
+std::string statistics(const problem& p, const lm_outcome& best, fit_result& out);
+
+// The sum of squares up to which a value is inside its 95 % profile interval.
+double profile_threshold(double ssr, int dof);
+
+// The rounding floor of a problem's sum of squares: residuals of 1e-8 of the
+// largest measured value, a hundred times the integration's tolerance.
+double noise_floor(const problem& p);

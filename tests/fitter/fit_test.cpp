@@ -1,0 +1,139 @@
+// Fits of mechanisms to synthetic data whose true values are known.
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "fitter/fit.h"
+#include "tests/support/blackbox.h"
+
+namespace {
+
+using namespace testing_support;
+
+// A data file of rows "t col1 col2 ..." from the closed form cols(t).
+std::string table_of(int rows, double step, const std::function<vector_d(double)>& cols, double noise = 0) {
+  std::string text;
+  unsigned state = 12345;
+  for (int i = 0; i < rows; ++i) {
+    const double t = i * step;
+    text += std::to_string(t);
+    for (double v : cols(t)) {
+      state = state * 1103515245u + 12345u;  // small fixed noise, uniform in [-noise, noise]
+      char cell[64];
+      std::snprintf(cell, sizeof cell, " %.17g", v + noise * (2.0 * (state >> 16 & 0x7fff) / 32767.0 - 1.0));
+      text += cell;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+struct fitted {
+  fit_result r;
+  problem p;
+};
+
+fitted fit_text(const scratch_dir& dir, const std::string& model, const std::string& data) {
+  write_file(dir / "dat.txt", data);
+  mechanism m;
+  EXPECT_EQ(parse_mechanism((dir / "m.txt").string(), model, m), "");
+  measured d;
+  EXPECT_EQ(read_data(m, d), "");
+  fitted f{{}, make_problem(m, d)};
+  f.r = fit(f.p);
+  return f;
+}
+
+vector_d abc(double t) {
+  const double k1 = 0.3, k2 = 0.07, a = std::exp(-k1 * t);
+  const double b = k1 / (k2 - k1) * (a - std::exp(-k2 * t));
+  return {a, 0.5 * b, 1 - a - b};
+}
+vector_d reversible(double t) {
+  const double e = std::exp(-(0.2 + 0.05) * t), a = 0.2 + 0.8 * e;
+  return {a, 1 - a};
+}
+vector_d dimer(double t) { return {1 / (1 + 2 * 0.5 * t)}; }
+vector_d bimolecular(double t) {  // A + B -> C, A0 = 1, B0 = 0.6, k = 0.4
+  const double d = 0.4, e = std::exp(-d * 0.4 * t), a = d / (1 - 0.6 * e);
+  return {a, a - d};
+}
+
+TEST(Fit, RecoversNoiseFreeValuesFromFarGuesses) {
+  const struct {
+    const char* model;  // %g stands for the guessed factor of every rate constant
+    std::function<vector_d(double)> truth;
+    double step;
+    vector_d values;  // the true fitted values in the problem's order
+  } cases[] = {
+      {"A -> B  k1 = %g\nB -> C  k2 = %g\nA = 1\ncolumn 1 = A\ncolumn 2 = eB * B\ncolumn 3 = C\neB = 1\n", abc, 0.5,
+       {0.3, 0.07, 1, 0.5}},
+      {"A <=> B  kf = %g  kr = %g\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n", reversible, 0.5, {0.2, 0.05, 1}},
+      {"2 A -> B  k = %g\nA = 1\ncolumn 1 = A\n", dimer, 0.2, {0.5, 1}},
+      {"A + B -> C  k = %g\nA = 1\nB = 0.6\ncolumn 1 = A\ncolumn 2 = B\n", bimolecular, 0.5, {0.4, 1, 0.6}},
+  };
+  for (const auto& c : cases) {
+    for (const double factor : {100.0, 0.01}) {
+      scratch_dir dir;
+      char model[512];
+      std::snprintf(model, sizeof model, c.model, factor * c.values[0], factor * c.values[1]);
+      const fitted f = fit_text(dir, model, table_of(40, c.step, c.truth));
+      ASSERT_EQ(f.r.failure, "") << model;
+      for (std::size_t i = 0; i < c.values.size(); ++i) {
+        EXPECT_NEAR(f.r.estimates[i].value / c.values[i], 1, 1e-6) << model << " value " << i;
+      }
+    }
+  }
+}
+
+TEST(Fit, IntervalsOfNoisyDataContainTheEstimate) {
+  scratch_dir dir;
+  const fitted f = fit_text(dir, "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n",
+                            table_of(30, 1, [](double t) { return vector_d{std::exp(-0.2 * t), 1 - std::exp(-0.2 * t)}; },
+                                     0.01));
+  ASSERT_EQ(f.r.failure, "");
+  const estimate& k = f.r.estimates[0];
+  EXPECT_NEAR(k.value, 0.2, 4 * k.se);
+  EXPECT_LT(k.t_low, k.value);
+  EXPECT_GT(k.t_high, k.value);
+  // Nearly linear here, so the profile interval is close to the t interval.
+  EXPECT_NEAR(k.profile_low, k.t_low, 0.1 * (k.t_high - k.t_low));
+  EXPECT_NEAR(k.profile_high, k.t_high, 0.1 * (k.t_high - k.t_low));
+  EXPECT_TRUE(std::isnan(f.r.estimates[1].profile_low));
+  EXPECT_EQ(f.r.dof, 60 - 2);
+  EXPECT_NEAR(f.r.correlation(0, 1), f.r.correlation(1, 0), 1e-12);
+}
+
+TEST(Fit, SaysWhyThereIsNoResult) {
+  const struct {
+    const char* model;
+    std::function<vector_d(double)> truth;
+    const char* failure;
+  } cases[] = {
+      {"A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n", [](double) { return vector_d{1, 0}; },
+       "k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step (hold it fixed or "
+       "remove the step)"},
+      {"A -> B  k = 0.1\nA = 1\nB = 0\ncolumn 1 = A + B\n", [](double) { return vector_d{1}; },
+       "k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step (hold it fixed or "
+       "remove the step)"},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    EXPECT_EQ(fit_text(dir, c.model, table_of(20, 1, c.truth)).r.failure, c.failure) << c.model;
+  }
+}
+
+TEST(Fit, WarnsOfRivalMinimaAndUndeterminedValues) {
+  // Only B of A -> B -> C, with its factor free: k1 and k2 may trade places.
+  scratch_dir dir;
+  const fitted f = fit_text(dir, "A -> B  k1 = 0.3\nB -> C  k2 = 0.07\nA = 1 fixed\ncolumn 1 = eB * B\neB = 1\n",
+                            table_of(40, 0.5, [](double t) { return vector_d{abc(t)[1]}; }, 1e-4));
+  ASSERT_EQ(f.r.failure, "");
+  bool rival = false;
+  for (const std::string& w : f.r.warnings) rival = rival || w.find("another minimum fits nearly as well") == 0;
+  EXPECT_TRUE(rival);
+}
+
+}  // namespace

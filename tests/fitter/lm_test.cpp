@@ -1,0 +1,59 @@
+// The Levenberg-Marquardt solver on small problems with known minima.
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include "fitter/lm.h"
+
+namespace {
+
+// y = a exp(-b t) at t = 0..9, exact for a = 2, b = 0.3 (plus offset at t = 0).
+residual_function decay(double offset, int* calls = nullptr, double fail_beyond = INFINITY) {
+  return [=](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) -> std::string {
+    if (calls) ++*calls;
+    if (x[1] > fail_beyond) return "no model there";
+    r.assign(10, 0.0);
+    if (jacobian) j.set_size(10, 2);
+    for (int i = 0; i < 10; ++i) {
+      const double e = std::exp(-x[1] * i);
+      r[i] = x[0] * e - (2 * std::exp(-0.3 * i) + (i == 0 ? offset : 0.0));
+      if (jacobian) j(i, 0) = e, j(i, 1) = -x[0] * i * e;
+    }
+    return {};
+  };
+}
+
+TEST(LevenbergMarquardt, FindsExactAndNoisyMinima) {
+  const struct {
+    double offset, a0, b0;
+  } cases[] = {{0, 1, 0.01}, {0, 10, 3}, {0.1, 1, 1}, {-0.2, 5, 0.05}};
+  for (const auto& c : cases) {
+    lm_settings s;
+    s.absolute_ssr = 1e-28;
+    const lm_outcome o = levenberg_marquardt(decay(c.offset), {c.a0, c.b0}, s);
+    ASSERT_EQ(o.failure, "") << c.a0 << " " << c.b0;
+    // The same minimum as from a start next to it.
+    const lm_outcome near = levenberg_marquardt(decay(c.offset), {2, 0.3}, s);
+    EXPECT_NEAR(o.x[0], near.x[0], 1e-6);
+    EXPECT_NEAR(o.x[1], near.x[1], 1e-6);
+    if (c.offset == 0) {
+      EXPECT_NEAR(o.x[0], 2, 1e-9);
+      EXPECT_NEAR(o.x[1], 0.3, 1e-9);
+    }
+  }
+}
+
+TEST(LevenbergMarquardt, FailedTrialStepsRaiseTheDampingInsteadOfStopping) {
+  // The model has no value beyond b = 0.5, where the first full step lands.
+  const lm_outcome o = levenberg_marquardt(decay(0, nullptr, 0.5), {2, 0.01});
+  EXPECT_EQ(o.failure, "");
+  EXPECT_NEAR(o.x[1], 0.3, 1e-7);
+}
+
+TEST(LevenbergMarquardt, SaysWhyThereIsNoResult) {
+  lm_settings s;
+  s.max_iterations = 2;
+  EXPECT_EQ(levenberg_marquardt(decay(0.1), {10, 3}, s).failure, "the fit did not converge in 2 trial steps");
+  EXPECT_EQ(levenberg_marquardt(decay(0, nullptr, 0.2), {1, 0.3}).failure, "at the starting values no model there");
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "common/lines.h"
 #include "common/numparse.h"
@@ -154,29 +155,30 @@ struct draft {
 };
 
 std::string take_side(cursor& c, side& out) {
+  std::set<std::string, std::less<>> seen;
   do {
     side_term term;
     c.skip();
     if (c.at < c.text.size() && is_digit(c.text[c.at]) && !take_whole(c, max_coefficient, term.coefficient)) {
-      return c.word() + " is not a coefficient (a whole number from 1 to 1000)";
+      return c.word() + " is not a coefficient (a whole number from 1 to " + std::to_string(max_coefficient) + ")";
     }
     if (std::string e = take_name(c, term.species, "a species"); !e.empty()) return e;
-    for (const side_term& t : out) {
-      if (t.species == term.species) {
-        return quoted(t.species) + " is twice on one side; give it once with the sum of its coefficients";
-      }
+    if (!seen.insert(term.species).second) {
+      return quoted(term.species) + " is twice on one side; give it once with the sum of its coefficients";
     }
     out.push_back(term);
   } while (c.take("+"));
   return {};
 }
 
-bool same_side(const side& a, const side& b) {
-  return a.size() == b.size() && std::all_of(a.begin(), a.end(), [&](const side_term& t) {
-           return std::any_of(b.begin(), b.end(), [&](const side_term& u) {
-             return u.species == t.species && u.coefficient == t.coefficient;
-           });
-         });
+// Whether two sides hold the same species with the same coefficients.
+bool same_side(side a, side b) {
+  const auto order = [](const side_term& x, const side_term& y) { return x.species < y.species; };
+  std::sort(a.begin(), a.end(), order);
+  std::sort(b.begin(), b.end(), order);
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const side_term& x, const side_term& y) {
+    return x.species == y.species && x.coefficient == y.coefficient;
+  });
 }
 
 std::string take_constant(cursor& c, named_value& k) {
@@ -300,31 +302,36 @@ struct located {
   std::string message;
 };
 
-// Names and what they map to: a species' index, or the line of a name.
 using name_index = std::map<std::string, int, std::less<>>;
 
-stoich entry(const name_index& index, const side_term& t) { return {index.at(t.species), t.coefficient}; }
+// Every name of a mechanism and its index in species, rates or factors.
+struct names {
+  name_index species, rates, factors;
+};
+
+stoich entry(const names& n, const side_term& t) { return {n.species.at(t.species), t.coefficient}; }
 
 // Species in the order of first appearance, the steps and their constants.
-located build_reactions(const draft& d, mechanism& m, name_index& index) {
+located build_reactions(const draft& d, mechanism& m, names& n) {
   for (const reaction_line& r : d.reactions) {
     for (const side* s : {&r.left, &r.right}) {
       for (const side_term& t : *s) {
-        if (index.emplace(t.species, static_cast<int>(m.species.size())).second) m.species.push_back(t.species);
+        if (n.species.emplace(t.species, static_cast<int>(m.species.size())).second) m.species.push_back(t.species);
       }
     }
   }
-  name_index rate_lines;
   for (const reaction_line& r : d.reactions) {
     elementary_step forward;
-    for (const side_term& t : r.left) forward.reactants.push_back(entry(index, t));
-    for (const side_term& t : r.right) forward.products.push_back(entry(index, t));
+    for (const side_term& t : r.left) forward.reactants.push_back(entry(n, t));
+    for (const side_term& t : r.right) forward.products.push_back(entry(n, t));
     m.net.steps.push_back(forward);
     if (r.reversible) m.net.steps.push_back({forward.products, forward.reactants});
     for (const named_value& k : r.constants) {
-      if (!rate_lines.emplace(k.name, k.line).second)
-        return {k.line, twice("rate constant " + quoted(k.name), rate_lines[k.name])};
-      if (index.count(k.name) != 0) return {k.line, "rate constant " + quoted(k.name) + " has the name of a species"};
+      const auto [at, added] = n.rates.emplace(k.name, static_cast<int>(m.rates.size()));
+      if (!added)
+        return {k.line, twice("rate constant " + quoted(k.name), m.rates[static_cast<std::size_t>(at->second)].line)};
+      if (n.species.count(k.name) != 0)
+        return {k.line, "rate constant " + quoted(k.name) + " has the name of a species"};
       m.rates.push_back(k);
     }
   }
@@ -333,48 +340,40 @@ located build_reactions(const draft& d, mechanism& m, name_index& index) {
 }
 
 // Initial concentrations and response factors, from the "NAME = VALUE" lines.
-located build_values(const draft& d, mechanism& m, const name_index& index) {
+located build_values(const draft& d, mechanism& m, names& n) {
   for (const std::string& s : m.species) m.initials.push_back({s, 0, true, 0, 0, 0});
   for (const named_value& v : d.assignments) {
-    const auto rate =
-        std::find_if(m.rates.begin(), m.rates.end(), [&](const named_value& k) { return k.name == v.name; });
-    if (rate != m.rates.end()) {
-      return {v.line, quoted(v.name) + " is a rate constant (line " + std::to_string(rate->line) +
+    if (const auto rate = n.rates.find(v.name); rate != n.rates.end()) {
+      return {v.line, quoted(v.name) + " is a rate constant (line " +
+                          std::to_string(m.rates[static_cast<std::size_t>(rate->second)].line) +
                           "); its value belongs on its reaction line"};
     }
-    const auto species = index.find(v.name);
-    if (species != index.end()) {
+    if (const auto species = n.species.find(v.name); species != n.species.end()) {
       named_value& initial = m.initials[static_cast<std::size_t>(species->second)];
       if (initial.line != 0) return {v.line, twice("the initial concentration of " + quoted(v.name), initial.line)};
       initial = v;
       continue;
     }
-    const auto factor =
-        std::find_if(m.factors.begin(), m.factors.end(), [&](const named_value& f) { return f.name == v.name; });
-    if (factor != m.factors.end()) return {v.line, twice("response factor " + quoted(v.name), factor->line)};
+    const auto [at, added] = n.factors.emplace(v.name, static_cast<int>(m.factors.size()));
+    if (!added)
+      return {v.line, twice("response factor " + quoted(v.name), m.factors[static_cast<std::size_t>(at->second)].line)};
     m.factors.push_back(v);
   }
   return {};
 }
 
-std::string resolve_factor(const std::string& name, const mechanism& m, int& out) {
-  if (std::find(m.species.begin(), m.species.end(), name) != m.species.end()) {
-    return quoted(name) + " is a species and cannot be a response factor";
-  }
-  for (const named_value& k : m.rates) {
-    if (k.name == name) return quoted(name) + " is a rate constant and cannot be a response factor";
-  }
-  for (std::size_t f = 0; f < m.factors.size(); ++f) {
-    if (m.factors[f].name == name) {
-      out = static_cast<int>(f);
-      return {};
-    }
-  }
-  return "response factor " + quoted(name) + " has no value line \"" + name + " = VALUE\"";
+std::string resolve_factor(const std::string& name, const names& n, int& out) {
+  if (n.species.count(name) != 0) return quoted(name) + " is a species and cannot be a response factor";
+  if (n.rates.count(name) != 0) return quoted(name) + " is a rate constant and cannot be a response factor";
+  const auto factor = n.factors.find(name);
+  if (factor == n.factors.end())
+    return "response factor " + quoted(name) + " has no value line \"" + name + " = VALUE\"";
+  out = factor->second;
+  return {};
 }
 
 // The column lines, then the factors that none of them uses.
-located build_columns(const draft& d, mechanism& m, const name_index& index) {
+located build_columns(const draft& d, mechanism& m, const names& n) {
   std::map<int, int> column_lines;
   std::vector<bool> used(m.factors.size(), false);
   for (const column_line& l : d.columns) {
@@ -384,11 +383,11 @@ located build_columns(const draft& d, mechanism& m, const name_index& index) {
     column_model& col = m.columns.emplace_back(column_model{l.column, {}, l.line});
     for (const term_text& t : l.terms) {
       column_term& term = col.terms.emplace_back(column_term{t.number, -1, 0});
-      const auto species = index.find(t.species);
-      if (species == index.end()) return {l.line, "species " + quoted(t.species) + " is in no reaction"};
+      const auto species = n.species.find(t.species);
+      if (species == n.species.end()) return {l.line, "species " + quoted(t.species) + " is in no reaction"};
       term.species = species->second;
       if (t.factor.empty()) continue;
-      if (std::string e = resolve_factor(t.factor, m, term.factor); !e.empty()) return {l.line, e};
+      if (std::string e = resolve_factor(t.factor, n, term.factor); !e.empty()) return {l.line, e};
       used[static_cast<std::size_t>(term.factor)] = true;
     }
   }
@@ -411,10 +410,10 @@ std::string beside(const std::string& file, const std::string& name) {
 located resolve(const draft& d, mechanism& m) {
   const int last = std::max<int>(1, static_cast<int>(m.lines.size()));
   if (d.reactions.empty()) return {last, "no reaction line (such as \"A -> B  k1 = 0.1\")"};
-  name_index index;
-  if (located e = build_reactions(d, m, index); e.line != 0) return e;
-  if (located e = build_values(d, m, index); e.line != 0) return e;
-  if (located e = build_columns(d, m, index); e.line != 0) return e;
+  names n;
+  if (located e = build_reactions(d, m, n); e.line != 0) return e;
+  if (located e = build_values(d, m, n); e.line != 0) return e;
+  if (located e = build_columns(d, m, n); e.line != 0) return e;
   if (d.columns.empty()) return {last, "no column line (such as \"column 1 = A\")"};
   m.data = beside(m.file, d.data_line != 0 ? d.data : "dat.txt");
   m.data_line = d.data_line;
@@ -442,6 +441,7 @@ std::string open_failure(const std::string& path) {
 std::string parse_mechanism(const std::string& file, std::string_view text, mechanism& out) {
   out = mechanism{};
   out.file = file;
+  if (text.starts_with("\xEF\xBB\xBF")) return file + ":1: the file starts with a byte-order mark; save it without one";
   while (!text.empty()) {
     const std::size_t nl = text.find('\n');
     out.lines.emplace_back(text.substr(0, nl));

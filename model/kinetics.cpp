@@ -2,6 +2,7 @@
 // equations and the exact Jacobian of both, integrated as one system by
 // odeint's fourth-order Rosenbrock method with step control and dense output.
 #include "model/kinetics.h"
+#include "model/linear.h"
 
 // Without NDEBUG, ublas checks every LU factorization it makes against a
 // product of the factors and throws where they differ by more than about
@@ -355,6 +356,12 @@ std::string solve(const network& net, const std::vector<double>& k, const std::v
   const double t_end = times.empty() ? t0 : *std::max_element(times.begin(), times.end());
   const double atol = tol.absolute * concentration_scale(c0);
   if (!(atol > 0 && std::isfinite(atol))) return "the absolute tolerance times the largest concentration is " + text(atol);
+  if (tol.closed_form && first_order(net)) {
+    trajectory result;
+    error = solve_first_order(net, k, c0, t0, times, wanted, result);
+    if (error.empty()) out = std::move(result);
+    return error;
+  }
   const problem p = problem_of(net, k, c0, wanted, t_end - t0);
   trajectory result;
   error = run(p, c0, t0, times, atol, tol.relative, result);

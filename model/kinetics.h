@@ -23,6 +23,9 @@ struct trajectory {
 struct tolerance {
   double relative = 1e-10;
   double absolute = 1e-12;
+  // A first-order network (see model/linear.h) is solved in closed form,
+  // exactly up to rounding, unless this is false.
+  bool closed_form = true;
 };
 
 // Integrates the rate equations of net from time t0, where the

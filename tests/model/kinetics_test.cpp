@@ -86,13 +86,19 @@ std::vector<closed_case> closed_cases() {
   };
 }
 
+// Both ways of solving a first-order network: the matrix exponential and
+// the integration.
+const tolerance integrated{1e-10, 1e-12, false};
+
 TEST(Kinetics, ConcentrationsMatchClosedForms) {
   for (const closed_case& c : closed_cases()) {
-    const std::vector<double> times = evenly(c.t0, c.t0 + c.t1, 81);
-    trajectory out;
-    ASSERT_EQ(solve(c.net, c.k, c.c0, c.t0, times, {}, out), "") << c.name;
-    EXPECT_TRUE(out.dc.empty()) << c.name;
-    expect_close(out.c, times, [&](double t) { return c.exact(t - c.t0); }, c.c0.size(), 1e-8, c.name);
+    for (const tolerance& tol : {tolerance{}, integrated}) {
+      const std::vector<double> times = evenly(c.t0, c.t0 + c.t1, 81);
+      trajectory out;
+      ASSERT_EQ(solve(c.net, c.k, c.c0, c.t0, times, {}, out, tol), "") << c.name;
+      EXPECT_TRUE(out.dc.empty()) << c.name;
+      expect_close(out.c, times, [&](double t) { return c.exact(t - c.t0); }, c.c0.size(), 1e-8, c.name);
+    }
   }
 }
 
@@ -132,11 +138,13 @@ std::vector<derivative_case> derivative_cases() {
 
 TEST(Kinetics, SensitivitiesMatchClosedForms) {
   for (const derivative_case& c : derivative_cases()) {
-    const std::vector<double> times = evenly(c.t0, c.t0 + c.t1, 81);
-    trajectory out;
-    ASSERT_EQ(solve(c.net, c.k, c.c0, c.t0, times, c.wanted, out), "") << c.name;
-    expect_close(out.dc, times, [&](double t) { return c.exact(t - c.t0); }, c.c0.size() * c.wanted.size(),
-                 1e-7, c.name);
+    for (const tolerance& tol : {tolerance{}, integrated}) {
+      const std::vector<double> times = evenly(c.t0, c.t0 + c.t1, 81);
+      trajectory out;
+      ASSERT_EQ(solve(c.net, c.k, c.c0, c.t0, times, c.wanted, out, tol), "") << c.name;
+      expect_close(out.dc, times, [&](double t) { return c.exact(t - c.t0); }, c.c0.size() * c.wanted.size(),
+                   1e-7, c.name);
+    }
   }
 }
 
@@ -211,9 +219,10 @@ TEST(Kinetics, StiffAndLongSpans) {
       {3e-5, 1e-5, 1e6, evenly(0, 1e6, 61)},
   };
   for (const auto& c : cases)
-    for (const std::vector<int>& wanted : {std::vector<int>{}, std::vector<int>{0, 1, 2}}) {
+    for (const std::vector<int>& wanted : {std::vector<int>{}, std::vector<int>{0, 1, 2}})
+      for (const tolerance& tol : {tolerance{}, integrated}) {
       trajectory out;
-      ASSERT_EQ(solve(a_to_b_to_c(), {c.k1, c.k2}, {1, 0, 0}, 0, c.times, wanted, out), "") << c.k1;
+      ASSERT_EQ(solve(a_to_b_to_c(), {c.k1, c.k2}, {1, 0, 0}, 0, c.times, wanted, out, tol), "") << c.k1;
       expect_close(out.c, c.times, [&](double t) {
         const double a = std::exp(-c.k1 * t), b = chain_b(1, 0, c.k1, c.k2, t);
         return std::vector{a, b, 1 - a - b};

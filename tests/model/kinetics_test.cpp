@@ -221,13 +221,13 @@ TEST(Kinetics, StiffAndLongSpans) {
   for (const auto& c : cases)
     for (const std::vector<int>& wanted : {std::vector<int>{}, std::vector<int>{0, 1, 2}})
       for (const tolerance& tol : {tolerance{}, integrated}) {
-      trajectory out;
-      ASSERT_EQ(solve(a_to_b_to_c(), {c.k1, c.k2}, {1, 0, 0}, 0, c.times, wanted, out, tol), "") << c.k1;
-      expect_close(out.c, c.times, [&](double t) {
-        const double a = std::exp(-c.k1 * t), b = chain_b(1, 0, c.k1, c.k2, t);
-        return std::vector{a, b, 1 - a - b};
-      }, 3, 1e-8, "k1 " + std::to_string(c.k1));
-    }
+        trajectory out;
+        ASSERT_EQ(solve(a_to_b_to_c(), {c.k1, c.k2}, {1, 0, 0}, 0, c.times, wanted, out, tol), "") << c.k1;
+        expect_close(out.c, c.times, [&](double t) {
+          const double a = std::exp(-c.k1 * t), b = chain_b(1, 0, c.k1, c.k2, t);
+          return std::vector{a, b, 1 - a - b};
+        }, 3, 1e-8, "k1 " + std::to_string(c.k1));
+      }
 }
 
 TEST(Kinetics, RefusesBadInputs) {

@@ -7,15 +7,34 @@
 #include "common/lines.h"
 #include "common/numparse.h"
 
+namespace {
+
+// Reads the numbers of a piece of a data line into row (pieces end at white
+// space, so no number is split). Returns whether the row goes on into the
+// next piece: false once a word that is not a number ends it.
+bool read_numbers(std::string_view text, std::vector<double>& row) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  for (;;) {
+    while (p != end && numparse::is_space(*p)) ++p;
+    if (p == end) return true;
+    double value;
+    if (!numparse::scan_double(p, end, value)) return false;
+    row.push_back(value);
+  }
+}
+
+}  // namespace
+
 table fileIn(const char* path) {
   table t;
-  const auto result = lines::for_each_line(path, [&t](std::string_view line) {
-    if (lines::classify(line) != lines::kind::data) return true;
-    std::vector<double>& row = t.emplace_back();
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    double value;
-    while (numparse::scan_double(p, end, value)) row.push_back(value);
+  bool reading = false;  // the numbers of the line under way are still being read
+  const auto result = lines::for_each_line(path, [&t, &reading](std::string_view text, lines::piece where) {
+    if (where.first) {
+      reading = lines::classify(text) == lines::kind::data;
+      if (reading) t.emplace_back();
+    }
+    if (reading) reading = read_numbers(text, t.back());
     return true;
   });
   if (result == lines::status::not_opened) std::cerr << "No such read-in file\n";

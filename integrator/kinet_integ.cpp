@@ -12,9 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string_view>
 
+#include "common/atomic_file.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 
@@ -221,26 +221,44 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
   return {};
 }
 
-std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale) {
-  const auto failed = [](const char* what) {
-    return std::string("bandsum: cannot ") + what + " \"dat.txt\": " + std::strerror(errno);
-  };
-  errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen("dat.txt", "w"), &std::fclose);
-  if (!file) return failed("create");
+namespace {
 
+// Appends v as printf prints it with format (one conversion of a double).
+void append_printf(std::string& out, const char* format, double v) {
+  char text[400];  // the widest "%10.9f" of a double is 320 characters
+  const int length = std::snprintf(text, sizeof text, format, v);
+  if (length > 0) out.append(text, static_cast<std::size_t>(std::min<int>(length, sizeof text - 1)));
+}
+
+}  // namespace
+
+std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale) {
+  const auto failed = [](const std::string& error) { return "bandsum: " + error; };
+  new_file dat;
+  if (std::string error = new_file_open("dat.txt", dat); !error.empty()) return failed(error);
+
+  // The lines go to the new file a buffer at a time; it replaces "dat.txt"
+  // only once all of them are written.
+  constexpr std::size_t buffer_size = std::size_t{1} << 16;
+  std::string buffer;
+  buffer.reserve(buffer_size + 4096);
   const double ratio = scale[1][1] / scale[1][0];
   const double step = scale[2][0];
   for (int j = 0; j < nBlocks; ++j) {
-    bool ok = std::fprintf(file.get(), "%5.1f ", step * static_cast<double>(j)) >= 0;
-    for (int k = 0; k < nPeaks && ok; ++k) {
+    append_printf(buffer, "%5.1f ", step * static_cast<double>(j));
+    for (int k = 0; k < nPeaks; ++k) {
       const double value = (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) /
                            scale[0][static_cast<std::size_t>(k)];
-      ok = std::fprintf(file.get(), "%10.9f ", value) >= 0;
+      append_printf(buffer, "%10.9f ", value);
+      if (buffer.size() >= buffer_size) {
+        if (std::string error = new_file_write(dat, buffer); !error.empty()) return failed(error);
+        buffer.clear();
+      }
     }
-    if (!ok || std::fputc('\n', file.get()) == EOF || std::fflush(file.get()) == EOF) return failed("write");
+    buffer += '\n';
   }
-  if (std::fclose(file.release()) == EOF) return failed("close");
+  if (std::string error = new_file_write(dat, buffer); !error.empty()) return failed(error);
+  if (std::string error = new_file_commit(dat); !error.empty()) return failed(error);
   return {};
 }
 

@@ -48,5 +48,7 @@ int run_bandsum(int argc, char** argv);
 // Writes "dat.txt" in the working directory: per spectrum its time (row 2
 // entry 0 of the scale table times the index), then each window sum times
 // row 1 entry 1 / entry 0, divided by the peak's row 0 entry. The scale table
-// must hold those entries. Returns an error message, or an empty string.
+// must hold those entries. The lines go to a new file that replaces an
+// existing "dat.txt" only once complete (common/atomic_file.h). Returns an
+// error message, or an empty string.
 std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale);

@@ -9,6 +9,8 @@
 #include <iostream>
 #include <string>
 
+#include "common/atomic_file.h"
+
 std::ofstream file3;
 
 namespace {
@@ -97,8 +99,12 @@ int run_ratesim(int argc, char** argv) {
                 "more than ratesim can count");
   }
 
+  // The lines go to a new file, which replaces "sim.txt" only once the run
+  // has written all of them; leaving this function any other way removes it.
+  new_file sim;
+  if (std::string error = new_file_open("sim.txt", sim); !error.empty()) return fail(error);
   errno = 0;
-  file3.open("sim.txt", std::ios::out | std::ios::trunc);
+  file3.open(sim.path, std::ios::out | std::ios::trunc);
   if (!file3.is_open()) return fail(std::string("cannot create \"sim.txt\": ") + std::strerror(errno));
 
   state x = {{guess[1][0], guess[1][1]}};
@@ -108,6 +114,7 @@ int run_ratesim(int argc, char** argv) {
 
   file3.close();
   if (file3.fail()) return fail(std::string("cannot write \"sim.txt\": ") + std::strerror(errno));
+  if (std::string error = new_file_commit(sim); !error.empty()) return fail(error);
 
   std::cout << std::endl << " Saving \"sim.txt\" file for simulation curves. " << std::endl << std::endl;
   return 0;

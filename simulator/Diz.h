@@ -8,9 +8,10 @@
 #include "common/table.h"
 #include "model/rate_model.h"
 
-// The result stream on "sim.txt", one for the whole process. It is opened
-// only once "guess.txt" has been read and found usable, so that a failed run
-// leaves an existing "sim.txt" as it was.
+// The result stream of "sim.txt", one for the whole process. It is opened
+// only once "guess.txt" has been read and found usable, on a new file that
+// replaces "sim.txt" when the run has written every line, so that a failed
+// or interrupted run leaves an existing "sim.txt" as it was.
 extern std::ofstream file3;
 
 // The observer of the integration: writes "t A B" to file3 when t lies less

@@ -185,11 +185,10 @@ TEST(Ratesim, SimTxtThatCannotBeWritten) {
 }
 
 TEST(Ratesim, UnwritableDirectory) {
-  if (!testing_support::permissions_enforced()) GTEST_SKIP() << "skipped: running as root, permissions are not enforced";
   scratch_dir dir;
   write_file(dir / "guess.txt", "1\n1 0\n0 1\n");
   fs::permissions(dir.path, fs::perms::owner_read | fs::perms::owner_exec);
-  const run_result r = run(RATESIM_EXE, {}, dir.path);
+  const run_result r = run_unprivileged(RATESIM_EXE, {}, dir.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ratesim: cannot create \"sim.txt\": Permission denied\n");
 }

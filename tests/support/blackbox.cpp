@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,19 +43,17 @@ void write_file(const fs::path& file, const std::string& bytes) {
   if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
 }
 
-run_result run(const std::string& program, const std::vector<std::string>& args, const fs::path& dir) {
-  // The console goes to files outside the working directory, so that the
-  // program's own files are all that the directory holds.
-  scratch_dir console;
-  const fs::path out_path = console / "stdout";
-  const fs::path err_path = console / "stderr";
+namespace {
 
+// Forks and runs the program in dir, its console going to the files out and err.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const fs::path& dir,
+            const char* out_path, const char* err_path) {
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = ::open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
         ::chdir(dir.c_str()) != 0)
       ::_exit(126);
@@ -65,24 +64,58 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+int wait_status(pid_t pid, long* max_rss_kib) {
   int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0) {
+  rusage usage {};
+  while (::wait4(pid, &wstatus, 0, &usage) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
   }
+  if (max_rss_kib != nullptr) *max_rss_kib = usage.ru_maxrss;
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+}  // namespace
+
+run_result run(const std::string& program, const std::vector<std::string>& args, const fs::path& dir) {
+  // The console goes to files outside the working directory, so that the
+  // program's own files are all that the directory holds.
+  scratch_dir console;
+  const fs::path out_path = console / "stdout";
+  const fs::path err_path = console / "stderr";
+  const pid_t pid = spawn(program, args, dir, out_path.c_str(), err_path.c_str());
   run_result result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.status = wait_status(pid, &result.max_rss_kib);
   result.out = read_file(out_path);
   result.err = read_file(err_path);
   return result;
 }
 
-bool permissions_enforced() {
-  scratch_dir probe;
-  const fs::path file = probe / "locked";
-  write_file(file, "x");
-  fs::permissions(file, fs::perms::owner_read);
-  std::ofstream out(file, std::ios::app);
-  return !out.is_open();
+pid_t start(const std::string& program, const std::vector<std::string>& args, const fs::path& dir) {
+  return spawn(program, args, dir, "/dev/null", "/dev/null");
+}
+
+int wait_for(pid_t pid) { return wait_status(pid, nullptr); }
+
+run_result run_unprivileged(const std::string& program, const std::vector<std::string>& args, const fs::path& dir) {
+  if (::geteuid() != 0) return run(program, args, dir);
+  const char* const setpriv = "/usr/bin/setpriv";
+  if (::access(setpriv, X_OK) != 0) throw std::runtime_error("setpriv (util-linux) is needed to drop root's rights");
+  // The user must be able to reach the program and read the folder's files.
+  scratch_dir bin;
+  const fs::path copy = bin / fs::path(program).filename().string();
+  fs::copy_file(program, copy);
+  fs::permissions(bin.path, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+  fs::permissions(copy, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(dir, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.is_regular_file()) fs::permissions(entry.path(), fs::perms::others_read, fs::perm_options::add);
+  }
+  std::vector<std::string> all = {"--reuid=65534", "--regid=65534", "--clear-groups", copy.string()};
+  all.insert(all.end(), args.begin(), args.end());
+  return run(setpriv, all, dir);
 }
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testing_support {
@@ -25,9 +26,10 @@ std::string read_file(const std::filesystem::path& file);
 void write_file(const std::filesystem::path& file, const std::string& bytes);
 
 struct run_result {
-  int status = -1;  // exit status, or 128 + signal number when killed
-  std::string out;  // standard output, every byte
-  std::string err;  // standard error, every byte
+  int status = -1;       // exit status, or 128 + signal number when killed
+  std::string out;       // standard output, every byte
+  std::string err;       // standard error, every byte
+  long max_rss_kib = 0;  // the program's peak resident memory
 };
 
 // Runs the program with the arguments (not counting argv[0]) in the working
@@ -35,8 +37,17 @@ struct run_result {
 run_result run(const std::string& program, const std::vector<std::string>& args,
                const std::filesystem::path& dir);
 
-// True when the current user cannot bypass file permissions (root can), so
-// that a test relying on a permission failure can run at all.
-bool permissions_enforced();
+// Starts the program as run() does, its console discarded, and returns at
+// once with its process id; wait_for(pid) then gives its status as run()
+// does.
+pid_t start(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir);
+int wait_for(pid_t pid);
+
+// Runs the program as run() does, as the current user when file permissions
+// hold for it, and as root through setpriv as the unprivileged user 65534
+// (nobody), from a copy of the program that user can reach, after giving
+// everybody read access to dir and its files.
+run_result run_unprivileged(const std::string& program, const std::vector<std::string>& args,
+                            const std::filesystem::path& dir);
 
 }  // namespace testing_support

@@ -84,7 +84,8 @@ matrix matrix_exponential(const matrix& a, std::size_t n) {
   // its terms no longer change the sum.
   int s = 0;
   const double norm = norm_1(a, n);
-  if (norm > 0.5) s = static_cast<int>(std::ceil(std::log2(norm / 0.5)));
+  if (!std::isfinite(norm)) return matrix(n * n, NAN);
+  if (norm > 0.5) s = static_cast<int>(std::min(2100.0, std::ceil(std::log2(norm) + 1)));
   matrix scaled = a;
   for (double& v : scaled) v = std::ldexp(v, -s);
   matrix sum(n * n, 0.0), term(n * n, 0.0);

@@ -13,7 +13,7 @@
 bool first_order(const network& net);
 
 // exp(a) of the n x n matrix a (row-major), by scaling and squaring of its
-// Taylor series, to the rounding of doubles.
+// Taylor series, to the rounding of doubles; all NaN when a is not finite.
 std::vector<double> matrix_exponential(const std::vector<double>& a, std::size_t n);
 
 // What solve gives, for a first-order network whose inputs solve has

@@ -157,6 +157,7 @@ fit_result fit(const problem& p, const fit_settings& settings) {
     out.failure = out.starts.front().failure;
     return out;
   }
+  polish(f, best);
   out.x = best.x;
   out.best = from_solver(p, best.x);
   out.iterations = best.iterations;

@@ -148,3 +148,17 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
   judge_end(out, s, "no trial step lowers the sum of squares any more");
   return out;
 }
+
+void polish(const residual_function& f, lm_outcome& minimum, int max_steps) {
+  for (int i = 0; i < max_steps; ++i) {
+    const trial t = try_step(f, minimum, 0);
+    if (!t.lowers) return;
+    matrix_d j;
+    if (!jacobian_at(f, t.x, j).empty()) return;
+    minimum.x = t.x;
+    minimum.r = t.r;
+    minimum.ssr = t.ssr;
+    minimum.j = std::move(j);
+    if (small_step(t.step, minimum.x, 1e-14)) return;
+  }
+}

@@ -41,3 +41,8 @@ struct lm_outcome {
 // sum and the values by less than the settings say, or when no step lowers
 // the sum any more, and in both cases the gradient test holds.
 lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, const lm_settings& s = {});
+
+// Gauss-Newton steps from a converged minimum for as long as they lower the
+// sum, at most max_steps: the values then no longer depend, to the digits a
+// report shows, on the path that led there.
+void polish(const residual_function& f, lm_outcome& minimum, int max_steps = 20);

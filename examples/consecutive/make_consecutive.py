@@ -16,12 +16,15 @@ import os
 import random
 import sys
 
+# The sample grid, the band shape and the seeded noise of the first example.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from make_example import band, gauss, xs  # noqa: E402
+
 K1, K2 = 0.1, 0.03   # rate constants of A -> B and B -> C, per time unit
 A0 = 1.0             # initial concentration of A; B and C start at 0
 SPECTRA = 80         # one spectrum every TIME_STEP, times 0 .. 158
 TIME_STEP = 2.0
-SAMPLES = 2048       # per spectrum, x from 0 to 10
-X_MAX = 10.0
+# 2048 samples per spectrum, x from 0 to 10, as in the first example
 NOISE = 0.003        # standard deviation of the intensity noise
 BANDS = [            # (label, centre, width (sigma), height at unit concentration, window)
     ("A", 2.5, 0.05, 1.0, (2.0, 3.0)),
@@ -29,21 +32,6 @@ BANDS = [            # (label, centre, width (sigma), height at unit concentrati
     ("C", 7.5, 0.07, 0.6, (7.0, 8.0)),
 ]
 GUESS = 3.0          # the mechanism files start this many times off
-
-
-def xs():
-    return [round(i * X_MAX / (SAMPLES - 1), 5) for i in range(SAMPLES)]
-
-
-def band(x, centre, width, height):
-    return height * math.exp(-0.5 * ((x - centre) / width) ** 2)
-
-
-def gauss(rng):
-    # Box-Muller on random(), whose sequence is stable for a given seed.
-    u1 = 1.0 - rng.random()
-    u2 = rng.random()
-    return math.sqrt(-2.0 * math.log(u1)) * math.cos(2.0 * math.pi * u2)
 
 
 def concentrations(t):

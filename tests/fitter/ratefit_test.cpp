@@ -8,6 +8,7 @@
 
 #include "common/table.h"
 #include "tests/support/blackbox.h"
+#include "tests/support/expected.h"
 
 namespace {
 
@@ -28,21 +29,7 @@ std::string consecutive_dat() {
   return text;
 }
 
-// The example of the mechanism file's documentation, as it stands.
-const std::string consecutive_model =
-    "# consecutive first-order reactions\n"
-    "A -> B          k1 = 0.1\n"
-    "B -> C          k2 = 0.02\n"
-    "# initial concentrations; species not listed start at 0, held fixed\n"
-    "A = 1\n"
-    "B = 0 fixed\n"
-    "# what the columns of the data file measure\n"
-    "column 1 = A\n"
-    "column 2 = eB * B\n"
-    "column 3 = C\n"
-    "eB = 1\n"
-    "data dat.txt\n"
-    "start 0\n";
+const std::string& consecutive_model = expected::mechanism::consecutive;
 
 const std::string single_step_model = "A -> B  k = 0.05\nA = 1\ncolumn 1 = A\ncolumn 2 = B\ncolumn 3 = eC * B\neC = 0.1\n";
 

@@ -8,25 +8,13 @@
 
 #include "tests/model/mechanism_summary.h"
 #include "tests/support/blackbox.h"
+#include "tests/support/expected.h"
 
 namespace {
 
 using mechanism_summary::of;
 
-const char* const example =
-    "# consecutive first-order reactions\n"
-    "A -> B          k1 = 0.1\n"
-    "B -> C          k2 = 0.02\n"
-    "# initial concentrations; species not listed start at 0, held fixed\n"
-    "A = 1\n"
-    "B = 0 fixed\n"
-    "# what the columns of the data file measure\n"
-    "column 1 = A\n"
-    "column 2 = eB * B\n"
-    "column 3 = C\n"
-    "eB = 1\n"
-    "data dat.txt\n"
-    "start 0\n";
+const std::string& example = expected::mechanism::consecutive;
 
 TEST(ParseMechanism, ReadsTheDocumentedExampleAsItStands) {
   mechanism m;

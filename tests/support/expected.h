@@ -56,3 +56,23 @@ inline const std::string worked_sim =
     "3.000000 0.049787 0.950213\n";
 
 }  // namespace expected::ratesim
+
+namespace expected::mechanism {
+
+// The example of the mechanism file's documentation, as it stands.
+inline const std::string consecutive =
+    "# consecutive first-order reactions\n"
+    "A -> B          k1 = 0.1\n"
+    "B -> C          k2 = 0.02\n"
+    "# initial concentrations; species not listed start at 0, held fixed\n"
+    "A = 1\n"
+    "B = 0 fixed\n"
+    "# what the columns of the data file measure\n"
+    "column 1 = A\n"
+    "column 2 = eB * B\n"
+    "column 3 = C\n"
+    "eB = 1\n"
+    "data dat.txt\n"
+    "start 0\n";
+
+}  // namespace expected::mechanism

@@ -2,9 +2,12 @@
 // full file system. As root, permissions do not stop a write, so these use a
 // private mount namespace (a read-only bind mount, a tiny tmpfs); where that
 // is not allowed the tests say they were skipped.
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/support/blackbox.h"
@@ -96,6 +99,75 @@ TEST(FaultInjection, RatesimOnFullFileSystem) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err, "ratesim: cannot write \"sim.txt\": No space left on device\n");
   EXPECT_EQ(r.out.find("Saving"), std::string::npos);
+}
+
+// A run that fills the file system half way through writing its result:
+// mounts a 64 KiB tmpfs on $1, copies the files of $2 into it, fills it up
+// to 8 KiB, runs the program ($5...) there, then leaves the folder's names
+// and the result file $4 in $3.
+const char* const mid_write_script =
+    "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; cp \"$2\"/* \"$1\"/ || exit 98; cd \"$1\" || exit 97; "
+    "dd if=/dev/zero of=filler bs=4k 2>/dev/null; truncate -s -8K filler || exit 96; out=$3; result=$4; shift 4; "
+    "\"$@\"; status=$?; LC_ALL=C ls -A > \"$out/names\"; cp \"$result\" \"$out/result\"; exit $status";
+
+TEST(FaultInjection, FileSystemFullHalfWayLeavesThePreviousResult) {
+  if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
+  std::string long_series;  // 2000 spectra: a dat.txt of 38 KB
+  for (int i = 0; i < 2000; ++i) long_series += "1.5 1\n&\n";
+  const std::string old_result = "  0.0 1.000000000 \n  1.0 0.990000000 \n";
+  const struct {
+    const char* result;
+    std::string program;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> inputs;
+    std::string err, names;
+  } cases[] = {
+      {"dat.txt", BANDSUM_EXE, {"peak.list", "2d.txt"},
+       {{"peak.list", "0 A: 1 2\n"}, {"2d.txt", long_series}, {"scale.txt", "1\n1 1\n1\n"}},
+       "bandsum: cannot write \"dat.txt\": No space left on device\n", "2d.txt\ndat.txt\nfiller\npeak.list\nscale.txt\n"},
+      {"sim.txt", RATESIM_EXE, {}, {{"guess.txt", "1e-3\n1 0\n0 2000\n"}},  // 2001 lines, 54 KB
+       "ratesim: cannot write \"sim.txt\": No space left on device\n", "filler\nguess.txt\nsim.txt\n"},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    for (const char* sub : {"inputs", "full", "out"}) fs::create_directory(dir / sub);
+    for (const auto& [name, bytes] : c.inputs) write_file(dir / "inputs" / name, bytes);
+    write_file(dir / "inputs" / c.result, old_result);
+    std::vector<std::string> args = {"-m", "sh", "-c", mid_write_script, "sh", (dir / "full").string(),
+                                     (dir / "inputs").string(), (dir / "out").string(), c.result, c.program};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const run_result r = run("/usr/bin/unshare", args, dir.path);
+    EXPECT_EQ(r.status, 1) << c.result;
+    EXPECT_EQ(r.err, c.err) << c.result;
+    EXPECT_EQ(read_file(dir / "out" / "result"), old_result) << c.result;
+    EXPECT_EQ(read_file(dir / "out" / "names"), c.names) << c.result;
+  }
+}
+
+// SIGTERM or SIGINT while ratesim writes a long run: the new file goes, the
+// previous sim.txt stays, and the signal ends the program as it would have.
+TEST(FaultInjection, SignalDuringALongRunLeavesThePreviousSimTxt) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    scratch_dir dir;
+    write_file(dir / "guess.txt", "1e-9\n1 0\n0 20000000\n");  // 2e9 steps
+    write_file(dir / "sim.txt", "previous curves\n");
+    const pid_t pid = start(RATESIM_EXE, {}, dir.path);
+    bool writing = false;  // the new file holds lines
+    for (int i = 0; i < 6000 && !writing && fs::file_size(dir / "sim.txt") == 16; ++i) {
+      ::usleep(10000);
+      for (const auto& entry : fs::directory_iterator(dir.path)) {
+        writing = writing || (entry.path().filename().string().starts_with(".sim.txt") && entry.file_size() > 0);
+      }
+    }
+    ::kill(pid, sig);
+    EXPECT_EQ(wait_for(pid), 128 + sig);
+    EXPECT_TRUE(writing) << "no new file appeared";
+    EXPECT_TRUE(read_file(dir / "sim.txt") == "previous curves\n") << "sim.txt was changed";
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"guess.txt", "sim.txt"}));
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/support/blackbox.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -51,6 +52,9 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, co
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    // A program stopped by a test's signal must not inherit an ignored one.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);

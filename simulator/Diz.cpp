@@ -109,8 +109,9 @@ int run_ratesim(int argc, char** argv) {
 
   state x = {{guess[1][0], guess[1][1]}};
   // Called through a lambda, the observer's sampling test is inlined into
-  // the step loop.
-  integrate(k, x, t0, t_end, [](const state& now, double t) { write_fit(now, t); });
+  // the step loop. Once the lines can no longer change, the steps stop.
+  integrate(k, x, t0, t_end, [](const state& now, double t) { write_fit(now, t); },
+            [k](const state& now) { return lines_settled(k, now); });
 
   file3.close();
   if (file3.fail()) return fail(std::string("cannot write \"sim.txt\": ") + std::strerror(errno));

@@ -2,6 +2,7 @@
 // concentrations at (nearly) whole time units to "sim.txt".
 #pragma once
 
+#include <cmath>
 #include <dlib/matrix.h>
 #include <fstream>
 
@@ -18,6 +19,11 @@ extern std::ofstream file3;
 // than 0.001 above a whole number (t - floor(t) < 0.001), t as "%8.6f", A
 // and B with six decimals, single blanks, each line flushed.
 void write_fit(const state& x, double t);
+
+// True when no later step from x with rate constant k can change what
+// write_fit prints of A and B: A prints as 0.000000 (or -0.000000) for good
+// and B stays exactly as it is (see b_settled).
+inline bool lines_settled(double k, const state& x) { return std::abs(x[0]) < 4e-7 && b_settled(k, x); }
 
 // The squared difference (b - a)^2.
 double dist(double a, double b);

@@ -4,6 +4,7 @@
 // is not allowed the tests say they were skipped.
 #include <algorithm>
 #include <csignal>
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -114,6 +115,11 @@ TEST(FaultInjection, FileSystemFullHalfWayLeavesThePreviousResult) {
   if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
   std::string long_series;  // 2000 spectra: a dat.txt of 38 KB
   for (int i = 0; i < 2000; ++i) long_series += "1.5 1\n&\n";
+  std::string decay;  // 400 rows of A -> B
+  for (int i = 0; i < 400; ++i) {
+    const double a = std::exp(-0.05 * i);
+    decay += std::to_string(i) + " " + std::to_string(a) + " " + std::to_string(1 - a) + "\n";
+  }
   const std::string old_result = "  0.0 1.000000000 \n  1.0 0.990000000 \n";
   const struct {
     const char* result;
@@ -127,6 +133,11 @@ TEST(FaultInjection, FileSystemFullHalfWayLeavesThePreviousResult) {
        "bandsum: cannot write \"dat.txt\": No space left on device\n", "2d.txt\ndat.txt\nfiller\npeak.list\nscale.txt\n"},
       {"sim.txt", RATESIM_EXE, {}, {{"guess.txt", "1e-3\n1 0\n0 2000\n"}},  // 2001 lines, 54 KB
        "ratesim: cannot write \"sim.txt\": No space left on device\n", "filler\nguess.txt\nsim.txt\n"},
+      {"fit.txt", RATEFIT_EXE, {}, {{"guess.txt", "0.1\n1 0\n0 10\n"}, {"dat.txt", decay}},  // fitcurve.txt: 24 KB
+       "ratefit: cannot write \"fitcurve.txt\": No space left on device\n", "dat.txt\nfiller\nfit.txt\nguess.txt\n"},
+      {"m.fit.txt", RATEFIT_EXE, {"m.txt"}, {{"m.txt", "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n"},
+                                              {"dat.txt", decay}},
+       "ratefit: cannot write \"m.curve.txt\": No space left on device\n", "dat.txt\nfiller\nm.fit.txt\nm.txt\n"},
   };
   for (const auto& c : cases) {
     scratch_dir dir;

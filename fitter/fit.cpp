@@ -104,7 +104,7 @@ void add_profiles(const problem& p, const lm_settings& settings, fit_result& out
   const double threshold = profile_threshold(out.ssr, out.dof);
   for (std::size_t i : rate_positions(p)) {
     estimate& e = out.estimates[i];
-    const double step = std::max(e.se / e.value, 1e-6);
+    const double step = std::max(e.se / e.value, 1e-12);
     const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
     e.profile_low = std::exp(lo);
     e.profile_high = std::exp(hi);

@@ -58,7 +58,7 @@ double crossing(profiler pr, double u0, double step, double ssr, double threshol
     lo = u0 + direction * d;
     g_lo = excess(f);
   }
-  for (int side = 0, i = 0; i < 40 && std::abs(hi - lo) > 1e-7 * (1 + std::abs(hi)); ++i) {
+  for (int side = 0, i = 0; i < 60 && std::abs(hi - lo) > 1e-4 * step; ++i) {
     const double u = hi - g_hi * (hi - lo) / (g_hi - g_lo);
     const double g = excess(pr.ssr_at(u));
     if (!std::isfinite(g)) return NAN;

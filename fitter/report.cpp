@@ -27,14 +27,21 @@ std::vector<std::string> aligned(const std::vector<row>& rows) {
   return lines;
 }
 
-std::string bound(double v) { return std::isnan(v) ? "-" : format_g(v, 6); }
+// An interval bound with digits enough to tell it from the estimate: two
+// beyond the standard error's first, six at the least and ten at the most.
+std::string bound(double v, const estimate& e) {
+  if (std::isnan(v)) return "-";
+  const double ratio = std::abs(e.value) / e.se;
+  const int digits = std::isfinite(ratio) && ratio > 1 ? static_cast<int>(std::ceil(std::log10(ratio))) + 2 : 6;
+  return format_g(v, std::clamp(digits, 6, 10));
+}
 
 std::vector<std::string> estimate_table(const problem& p, const fit_result& r) {
   std::vector<row> rows{{"value", "estimate", "std_error", "t95_low", "t95_high", "profile95_low", "profile95_high"}};
   for (std::size_t i = 0; i < r.estimates.size(); ++i) {
     const estimate& e = r.estimates[i];
-    rows.push_back({value_name(p, i), format_g(e.value), format_g(e.se, 4), bound(e.t_low), bound(e.t_high),
-                    bound(e.profile_low), bound(e.profile_high)});
+    rows.push_back({value_name(p, i), format_g(e.value), format_g(e.se, 4), bound(e.t_low, e), bound(e.t_high, e),
+                    bound(e.profile_low, e), bound(e.profile_high, e)});
   }
   return aligned(rows);
 }

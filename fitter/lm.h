@@ -20,7 +20,7 @@ using residual_function = std::function<std::string(const vector_d& x, bool jaco
 struct lm_settings {
   int max_iterations = 200;     // accepted and failed trial steps together
   double relative_ssr = 1e-12;  // converged when an accepted step lowers the sum by less than this share...
-  double relative_step = 1e-9;  // ...and moves every value by less than this relative to the value (+ the same absolutely)
+  double relative_step = 1e-9;  // ...and moves every value by less than this times (its size + 1)
   double gradient = 1e-10;      // converged when a Gauss-Newton step would lower the sum by at most this share
   double absolute_ssr = 0;      // or the sum of squares at most this: the residuals are noise of rounding
 };

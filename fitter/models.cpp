@@ -119,7 +119,8 @@ int simulate_model(const std::string& path) {
     return cli::fail("ratefit", path + ": " + error);
   }
   const std::string name = model_name(path) + ".curve.txt";
-  const std::string text = curve_file(l.p, l.p.base, c, "ratefit: " + path + " simulated at the times of " + l.p.m.data);
+  const std::string heading = "ratefit: " + path + " simulated at the times of " + l.p.m.data;
+  const std::string text = curve_file(l.p, l.p.base, c, heading);
   if (std::string error = replace_file(name, text); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: " << path << " simulated at the times of " << l.p.m.data << "\n Saving \"" << name
             << "\"\n" << std::endl;

@@ -91,9 +91,8 @@ TEST(Fit, RecoversNoiseFreeValuesFromFarGuesses) {
 TEST(Fit, IntervalsOfNoisyDataContainTheEstimate) {
   for (const double noise : {0.01, 1e-8}) {
     scratch_dir dir;
-    const fitted f = fit_text(dir, "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n",
-                              table_of(30, 1, [](double t) { return vector_d{std::exp(-0.2 * t), 1 - std::exp(-0.2 * t)}; },
-                                       noise));
+    const auto truth = [](double t) { return vector_d{std::exp(-0.2 * t), 1 - std::exp(-0.2 * t)}; };
+    const fitted f = fit_text(dir, "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n", table_of(30, 1, truth, noise));
     ASSERT_EQ(f.r.failure, "");
     const estimate& k = f.r.estimates[0];
     EXPECT_NEAR(k.value, 0.2, 4 * k.se);

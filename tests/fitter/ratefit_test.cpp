@@ -31,7 +31,8 @@ std::string consecutive_dat() {
 
 const std::string& consecutive_model = expected::mechanism::consecutive;
 
-const std::string single_step_model = "A -> B  k = 0.05\nA = 1\ncolumn 1 = A\ncolumn 2 = B\ncolumn 3 = eC * B\neC = 0.1\n";
+const std::string single_step_model =
+    "A -> B  k = 0.05\nA = 1\ncolumn 1 = A\ncolumn 2 = B\ncolumn 3 = eC * B\neC = 0.1\n";
 
 TEST(Ratefit, FitsTheDocumentedExampleAndItsResultFitsAgain) {
   scratch_dir dir;

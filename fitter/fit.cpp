@@ -30,6 +30,22 @@ lm_settings settings_for(const problem& p, const fit_settings& s) {
   return l;
 }
 
+// The residuals of a start, where no rate constant may move more than eight
+// powers of ten from where the start put it: a search that runs off towards
+// 0 or infinity then ends in a few steps at that bound, instead of spending
+// every trial step on the way. A minimum on the bound fails the gradient
+// test, so such a start never counts as converged.
+residual_function within_reach(const problem& p, const vector_d& x0, const residual_function& f) {
+  return [&p, x0, f](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) -> std::string {
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      if (p.fitted[i].kind == role::rate && std::abs(x[i] - x0[i]) > 8 * std::log(10.0)) {
+        return "a rate constant ran off by eight powers of ten";
+      }
+    }
+    return f(x, jacobian, r, j);
+  };
+}
+
 // Values that differ by less than a ten-thousandth, or (with standard
 // errors) by less than one standard error, belong to the same minimum.
 bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimate>& e = {}) {
@@ -149,7 +165,7 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   lm_outcome best;
   best.failure = "no start";
   for (const vector_d& x0 : starting_points(p)) {
-    lm_outcome o = levenberg_marquardt(f, x0, lm);
+    lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
     out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.failure});
     if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
   }

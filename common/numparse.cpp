@@ -19,9 +19,7 @@ constexpr std::uint64_t max_exact_integer = std::uint64_t{1} << 53;
 
 }  // namespace
 
-bool scan_double(const char*& p, const char* end, double& out) {
-  while (p != end && is_space(*p)) ++p;
-
+bool scan_number(const char*& p, const char* end, double& out) {
   // Decide where the number ends with the same grammar that formatted input
   // accumulates characters by. Short mantissas are gathered on the way.
   bool negative = false;

@@ -17,6 +17,7 @@
 #include "common/atomic_file.h"
 #include "common/lines.h"
 #include "common/numparse.h"
+#include "integrator/window_cells.h"
 
 namespace {
 
@@ -74,6 +75,18 @@ bool read_bound(std::string_view token, double& bound) {
   if (stop == text.c_str() || std::isnan(value)) return false;
   bound = static_cast<double>(value);
   return true;
+}
+
+// Reads x and the intensity of a sample line. With cells, also finds the
+// cell of x, and when no window counts the sample, reads the intensity only
+// as far as to see that it is a number.
+[[gnu::always_inline]] inline bool read_sample(std::string_view line, window_cells* cells, double& x, double& y) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  if (!numparse::scan_double(p, end, x)) return false;
+  if (cells == nullptr) return numparse::scan_double(p, end, y);
+  locate(*cells, x);
+  return cells->from == cells->to ? numparse::skip_double(p, end) : numparse::scan_double(p, end, y);
 }
 
 }  // namespace
@@ -151,11 +164,15 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
   long long line_no = 0;
   long long open_since = 0;  // line of the first sample of the spectrum being read
   std::string error;
+  window_cells cells;
+  window_cells* const cell_index = cut_cells(windows, cells) ? &cells : nullptr;  // else every window is tested
   std::error_code size_error;
   const std::uintmax_t file_bytes = std::filesystem::file_size(path, size_error);
   std::uintmax_t bytes_read = 0;
 
-  const auto status = lines::for_each_line(path, [&](std::string_view line) {
+  // Inlined into the line loop, which then keeps the line's work to itself
+  // instead of making a call for every line.
+  const auto status = lines::for_each_line(path, [&, cell_index](std::string_view line) __attribute__((always_inline)) {
     ++line_no;
     bytes_read += line.size() + 1;
     switch (lines::classify(line)) {
@@ -192,15 +209,18 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
         return true;
       case lines::kind::data: break;
     }
-    point s{0.0, 0.0, blocks};
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    if (!numparse::scan_double(p, end, s.x) || !numparse::scan_double(p, end, s.y)) {
+    double x = 0.0;
+    double y = 0.0;
+    if (!read_sample(line, cell_index, x, y)) {
       error = where(path, line_no) + "a sample line must begin with two numbers, x and the intensity";
       return false;
     }
     if (samples == 0) open_since = line_no;
-    genIntegral(s, windows, current);
+    if (cell_index != nullptr) {
+      add_to_cell(*cell_index, y, current);
+    } else {
+      genIntegral(point{x, y, blocks}, windows, current);
+    }
     ++samples;
     return true;
   });

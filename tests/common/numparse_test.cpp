@@ -112,6 +112,42 @@ TEST(NumParse, EqualsStreamExtractionOnEdgeForms) {
   for (const auto& line : lines) EXPECT_EQ(with_scanner(line), with_stream(line)) << "line: [" << line << "]";
 }
 
+TEST(NumParse, QuickFormsAndTheirNearMissesEqualStreamExtraction) {
+  // Numbers the word-wide quick path reads, and forms it must leave to the
+  // full read, each followed by what may end or continue it, with the line
+  // ending at every place around the eight bytes that path looks at.
+  const std::string numbers[] = {"1234567", "12345678", "1.234567", "123456.7", "1234567.", ".1234567", "-.1234567",
+                                 "+1.5", "0.00015", "-0.001718", "1.", ".5", "5", "-5", "-", ".", "+", "1..2", "1.2.3",
+                                 "12.5e3", "1.5E-2", "7e1", "-0", "0.0000000", "00000001", "+-1", "9999999.9"};
+  const std::string after[] = {"", " ", "e", "E", "e5", "x", "9", "0", ".", "-", "\xB9", std::string(1, '\0')};
+  const std::string pads[] = {"", " 1", "      ", " 2.5 ", "12345678"};
+  for (const auto& n : numbers) {
+    for (const auto& a : after) {
+      for (const auto& pad : pads) {
+        const std::string line = n + a + pad;
+        EXPECT_EQ(with_scanner(line), with_stream(line)) << "line: [" << line << "]";
+      }
+    }
+  }
+}
+
+TEST(NumParse, SkipMovesAsScanMoves) {
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string line = separator(rng);
+    for (int k = 0; k < 4; ++k) line += token(rng) + separator(rng);
+    const char* const end = line.data() + line.size();
+    const char* p = line.data();
+    const char* q = p;
+    for (bool more = true; more;) {
+      double v;
+      more = numparse::scan_double(p, end, v);
+      ASSERT_EQ(numparse::skip_double(q, end), more) << "line: [" << line << "]";
+      ASSERT_EQ(p - line.data(), q - line.data()) << "line: [" << line << "]";
+    }
+  }
+}
+
 TEST(NumParse, StopsRightAfterTheNumber) {
   const std::string line = "  12.5kg";
   const char* p = line.data();

@@ -21,8 +21,10 @@ int print_info(info what, const char* program, const char* help_text) {
   return 0;
 }
 
-int fail(const char* program, const std::string& message) {
-  std::cerr << program << ": " << message << std::endl;
+int fail(const char* program, const std::string& message) { return fail_with(program + (": " + message)); }
+
+int fail_with(const std::string& line) {
+  std::cerr << line << std::endl;
   return 1;
 }
 

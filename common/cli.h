@@ -19,4 +19,7 @@ int print_info(info what, const char* program, const char* help_text);
 // Prints "PROGRAM: message" on standard error; returns the exit status 1.
 int fail(const char* program, const std::string& message);
 
+// Prints the whole line on standard error; returns the exit status 1.
+int fail_with(const std::string& line);
+
 }  // namespace cli

@@ -330,10 +330,9 @@ void say(std::ostream& out, const char* text) {
   }
 }
 
-int fail(const std::string& message) {
-  std::cerr << message << std::endl;
-  return 1;
-}
+// The messages of the readers and writers carry the program's name already
+// (all but the historical "peak.list file not found").
+int fail(const std::string& message) { return cli::fail_with(message); }
 
 }  // namespace
 

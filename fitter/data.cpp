@@ -1,6 +1,7 @@
 #include "fitter/data.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -97,4 +98,33 @@ std::string read_data(const mechanism& m, measured& out) {
   if (widest == 0) return m.data + ": no data rows";
   if (std::string e = missing_column(m, widest); !e.empty()) return e;
   return row_error;
+}
+
+std::string read_sigma(const mechanism& m, const measured& data, std::vector<std::vector<double>>& sigma) {
+  mechanism of_sigma = m;
+  of_sigma.data = m.sigma;
+  of_sigma.start = -INFINITY;
+  measured read;
+  if (std::string e = read_data(of_sigma, read); !e.empty()) return e;
+  if (read.t.size() != data.t.size()) {
+    const std::size_t row = std::min(read.t.size(), data.t.size());
+    const int line = row < read.lines.size() ? read.lines[row] : read.lines.back();
+    return m.sigma + " line " + std::to_string(line) + ": it holds " + std::to_string(read.t.size()) +
+           " rows, " + m.data + " " + std::to_string(data.t.size());
+  }
+  for (std::size_t i = 0; i < read.t.size(); ++i) {
+    const std::string where = m.sigma + " line " + std::to_string(read.lines[i]) + ": ";
+    if (read.t[i] != data.t[i]) {
+      return where + "time " + format(read.t[i]) + " is not the time " + format(data.t[i]) + " of " + m.data +
+             " line " + std::to_string(data.lines[i]);
+    }
+    for (std::size_t j = 0; j < m.columns.size(); ++j) {
+      if (!(read.y[j][i] > 0)) {
+        return where + "column " + std::to_string(m.columns[j].column) + " holds the uncertainty " +
+               format(read.y[j][i]) + "; it must be above 0";
+      }
+    }
+  }
+  sigma = std::move(read.y);
+  return {};
 }

@@ -23,3 +23,11 @@ struct measured {
 // C ..." for a row with a missing or unreadable value, "PATH line L: time T
 // is before the start time S" and "PATH: no data rows".
 std::string read_data(const mechanism& m, measured& out);
+
+// Reads m.sigma, the standard uncertainties of the points of data, a file in
+// the layout of the data file (as bandsum writes sigma.txt beside dat.txt):
+// row i holds the time of data row i and, in every column a column line
+// uses, the uncertainty of that point. Returns an empty string, or the error
+// naming the sigma file and line: a row that is missing or extra, another
+// time, or an uncertainty that is missing, not a number, 0 or negative.
+std::string read_sigma(const mechanism& m, const measured& data, std::vector<std::vector<double>>& sigma);

@@ -102,7 +102,7 @@ std::string list_values(const problem& p, const vector_d& v) {
 // 95 % threshold of the best: minima the data cannot tell apart.
 void warn_rivals(const problem& p, fit_result& out) {
   const vector_d best = natural_values(p, out.x);
-  const double threshold = profile_threshold(out.ssr, out.dof);
+  const double threshold = profile_threshold(p, out.ssr, out.dof);
   std::vector<vector_d> seen{best};
   for (const start_outcome& s : out.starts) {
     if (!s.failure.empty() || s.ssr > threshold) continue;
@@ -117,7 +117,7 @@ void warn_rivals(const problem& p, fit_result& out) {
 }
 
 void add_profiles(const problem& p, const lm_settings& settings, fit_result& out) {
-  const double threshold = profile_threshold(out.ssr, out.dof);
+  const double threshold = profile_threshold(p, out.ssr, out.dof);
   for (std::size_t i : rate_positions(p)) {
     estimate& e = out.estimates[i];
     const double step = std::max(e.se / e.value, 1e-12);

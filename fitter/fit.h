@@ -36,7 +36,9 @@ struct fit_result {
   std::vector<estimate> estimates;  // one per fitted value
   matrix_d correlation;
   double ssr = 0, rms = 0, aic = 0, bic = 0;
-  double t_quantile = 0;  // Student's t, 97.5 %, with dof degrees of freedom
+  double t_quantile = 0;  // of the 95 % intervals: Student's t with dof degrees of freedom, or normal when weighted
+  bool weighted = false;  // the residuals are weighed by known uncertainties: ssr is a chi-square
+  double reduced_chi_square = 0, chi_square_p = 0;  // when weighted: ssr / dof, and P(chi-square >= ssr)
   int points = 0, dof = 0, iterations = 0;
   std::vector<start_outcome> starts;
   int same_minimum = 0;               // starts that ended at the best minimum

@@ -37,10 +37,11 @@ bool measures_b() {
 
 // The mechanism of A -> B with guess.txt's values, B0 held when B is not
 // measured.
-std::string mechanism_text(const table& guess, bool with_b) {
+std::string mechanism_text(const table& guess, bool with_b, const std::string& sigma) {
   return "A -> B  k = " + fixed("%.17g", guess[0][0]) + "\nA = " + fixed("%.17g", guess[1][0]) + "\nB = " +
          fixed("%.17g", guess[1][1]) + (with_b ? "" : " fixed") + "\ncolumn 1 = A\n" +
-         (with_b ? "column 2 = B\n" : "") + "data dat.txt\nstart " + fixed("%.17g", guess[2][0]) + "\n";
+         (with_b ? "column 2 = B\n" : "") + "data dat.txt\nstart " + fixed("%.17g", guess[2][0]) + "\n" +
+         (sigma.empty() ? "" : "sigma " + sigma + "\n");
 }
 
 std::string fit_text(const table& guess, const problem& p, const fit_result& r) {
@@ -67,7 +68,7 @@ std::string curve_text(const problem& p, const trajectory& c) {
 }
 
 // guess.txt as a problem, or why it cannot be one.
-std::string guess_problem(const table& guess, problem& out) {
+std::string guess_problem(const table& guess, const std::string& sigma, problem& out) {
   if (guess.size() < 3 || guess[0].empty() || guess[1].size() < 2 || guess[2].size() < 2) {
     return "\"guess.txt\" must hold three rows: k; A0 B0; begin_time end_time";
   }
@@ -78,12 +79,18 @@ std::string guess_problem(const table& guess, problem& out) {
     return "A0, B0 and begin_time of \"guess.txt\" must be finite numbers";
   }
   mechanism m;
-  if (std::string error = parse_mechanism("guess.txt", mechanism_text(guess, measures_b()), m); !error.empty()) {
+  if (std::string error = parse_mechanism("guess.txt", mechanism_text(guess, measures_b(), sigma), m);
+      !error.empty()) {
     return error;
   }
   measured d;
   if (std::string error = read_data(m, d); !error.empty()) return error;
+  std::vector<std::vector<double>> sigmas;
+  if (!sigma.empty()) {
+    if (std::string error = read_sigma(m, d, sigmas); !error.empty()) return error;
+  }
   out = make_problem(std::move(m), std::move(d));
+  if (!sigmas.empty()) weigh(out, sigmas);
   if (residual_count(out) <= out.fitted.size()) {
     return "\"dat.txt\" holds too few points for " + std::to_string(out.fitted.size()) + " fitted values";
   }
@@ -92,10 +99,10 @@ std::string guess_problem(const table& guess, problem& out) {
 
 }  // namespace
 
-int fit_guess() {
+int fit_guess(const std::string& sigma) {
   const table guess = fileIn("guess.txt");
   problem p;
-  if (std::string error = guess_problem(guess, p); !error.empty()) return cli::fail("ratefit", error);
+  if (std::string error = guess_problem(guess, sigma, p); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: first-order A -> B fitted to \"dat.txt\", starting from \"guess.txt\"\n" << std::endl;
   const fit_result r = fit(p);
   if (!r.failure.empty()) return cli::fail("ratefit", r.failure + "; no result was written");

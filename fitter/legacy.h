@@ -3,5 +3,9 @@
 // "fitcurve.txt" in the layouts they have always had.
 #pragma once
 
-// Runs that fit in the working directory; returns the exit status.
-int fit_guess();
+#include <string>
+
+// Runs that fit in the working directory, with every residual weighed by
+// 1 / sigma from the file sigma when it is not empty (the layout of dat.txt,
+// as bandsum writes sigma.txt); returns the exit status.
+int fit_guess(const std::string& sigma = {});

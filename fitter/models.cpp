@@ -98,7 +98,13 @@ loaded load_problem(const std::string& path) {
   if (std::string error = read_mechanism(path, m); !error.empty()) return {{}, error};
   measured d;
   if (std::string error = read_data(m, d); !error.empty()) return {{}, error};
-  return {make_problem(std::move(m), std::move(d)), {}};
+  std::vector<std::vector<double>> sigma;
+  if (!m.sigma.empty()) {
+    if (std::string error = read_sigma(m, d, sigma); !error.empty()) return {{}, error};
+  }
+  loaded l{make_problem(std::move(m), std::move(d)), {}};
+  if (!sigma.empty()) weigh(l.p, sigma);
+  return l;
 }
 
 int fit_models(const std::vector<std::string>& paths) {

@@ -55,7 +55,7 @@ double derivative(const problem& p, const values& v, const trajectory& c, std::s
 }  // namespace
 
 problem make_problem(mechanism m, measured data) {
-  problem p{std::move(m), std::move(data), {}, {}};
+  problem p{std::move(m), std::move(data), {}, {}, {}};
   add_free(p.m.rates, role::rate, p.fitted);
   add_free(p.m.initials, role::initial, p.fitted);
   add_free(p.m.factors, role::factor, p.fitted);
@@ -121,15 +121,23 @@ std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector
   for (std::size_t col = 0; col < p.m.columns.size(); ++col) {
     for (std::size_t i = 0; i < rows; ++i) {
       const std::size_t at = col * rows + i;
-      r[at] = column_value(p, v, c, col, i) - p.data.y[col][i];
+      const double weight = p.weight.empty() ? 1.0 : p.weight[at];
+      r[at] = (column_value(p, v, c, col, i) - p.data.y[col][i]) * weight;
       if (!std::isfinite(r[at])) return "the model is not finite at row " + std::to_string(i);
       if (!jacobian) continue;
       std::size_t w = 0;
       for (std::size_t f = 0; f < p.fitted.size(); ++f) {
-        j(static_cast<long>(at), static_cast<long>(f)) = derivative(p, v, c, col, i, f, w, wanted.size());
+        j(static_cast<long>(at), static_cast<long>(f)) = derivative(p, v, c, col, i, f, w, wanted.size()) * weight;
         if (p.fitted[f].kind != role::factor) ++w;
       }
     }
   }
   return {};
+}
+
+void weigh(problem& p, const std::vector<std::vector<double>>& sigma) {
+  p.weight.clear();
+  for (const auto& column : sigma) {
+    for (double s : column) p.weight.push_back(1 / s);
+  }
 }

@@ -32,6 +32,7 @@ struct problem {
   measured data;
   std::vector<free_value> fitted;  // rate constants first, then initial concentrations, then factors
   values base;                     // the file's values; the fitted ones are replaced by the solver's
+  vector_d weight;                 // 1 / sigma of every residual, in their order; empty: all 1
 };
 
 // The problem of a mechanism and its data: every value not marked fixed is
@@ -60,9 +61,13 @@ std::size_t residual_count(const problem& p);
 double column_value(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i);
 
 // The residuals model minus measured at x, column line after column line,
-// and with jacobian their derivatives with respect to x. Returns an empty
+// each times its weight, and with jacobian their derivatives with respect to
+// x. Returns an empty
 // string or why the model has no value there.
 std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j);
 
 // The concentrations of every species at the data's times for v.
 std::string concentrations(const problem& p, const values& v, trajectory& out);
+
+// Weighs every residual by 1 / sigma of its point and column line.
+void weigh(problem& p, const std::vector<std::vector<double>>& sigma);

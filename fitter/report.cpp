@@ -76,6 +76,22 @@ std::string starts_line(const fit_result& r) {
          " iterations";
 }
 
+// The sums and criteria, and what the intervals rest on.
+std::vector<std::string> sums_lines(const fit_result& r) {
+  if (!r.weighted) {
+    return {"  sum of squares " + format_g(r.ssr) + ", rms residual " + format_g(r.rms) + ", AIC " + format_g(r.aic) +
+                ", BIC " + format_g(r.bic),
+            "  95 % intervals: t = " + format_g(r.t_quantile, 6) + " with " + std::to_string(r.dof) +
+                " degrees of freedom; profile likelihood for rate constants"};
+  }
+  return {"  chi-square " + format_g(r.ssr) + " with " + std::to_string(r.dof) + " degrees of freedom, reduced " +
+              format_g(r.reduced_chi_square, 6) + ", probability of a chi-square at least as large " +
+              format_g(r.chi_square_p, 4),
+          "  weighted rms residual " + format_g(r.rms) + ", AIC " + format_g(r.aic) + ", BIC " + format_g(r.bic),
+          "  95 % intervals from the given uncertainties: normal quantile " + format_g(r.t_quantile, 6) +
+              "; profile likelihood for rate constants (chi-square rises by 3.84)"};
+}
+
 }  // namespace
 
 std::string format_g(double v, int digits) {
@@ -86,10 +102,7 @@ std::string format_g(double v, int digits) {
 
 std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
   std::vector<std::string> lines{counts_line(p, r), starts_line(r)};
-  lines.push_back("  sum of squares " + format_g(r.ssr) + ", rms residual " + format_g(r.rms) + ", AIC " +
-                  format_g(r.aic) + ", BIC " + format_g(r.bic));
-  lines.push_back("  95 % intervals: t = " + format_g(r.t_quantile, 6) + " with " + std::to_string(r.dof) +
-                  " degrees of freedom; profile likelihood for rate constants");
+  for (std::string& line : sums_lines(r)) lines.push_back(std::move(line));
   lines.push_back("");
   for (std::string& line : estimate_table(p, r)) lines.push_back(std::move(line));
   if (!r.estimates.empty()) {
@@ -114,6 +127,7 @@ std::string fit_file(const problem& p, const fit_result& r) {
   } else {
     m.lines.push_back("data " + m.data);
   }
+  if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = "sigma " + m.sigma;
   std::string text = "# ratefit: " + p.m.file + " fitted to " + p.m.data + "\n";
   for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
   return text + write_mechanism(m);

@@ -12,7 +12,7 @@ namespace {
 const char* const help_text =
     "USAGE: ratefit MODEL...\n"
     "       ratefit --simulate MODEL\n"
-    "       ratefit\n"
+    "       ratefit [--sigma FILE]\n"
     "\n"
     "Fits every mechanism file MODEL (reactions, initial concentrations, what the\n"
     "columns of its data file measure) to its data by least squares, and writes,\n"
@@ -25,7 +25,8 @@ const char* const help_text =
     "\n"
     "Without arguments, fits k, A0 and B0 of A -> B to \"dat.txt\" from\n"
     "\"guess.txt\" (row 0: k; row 1: A0 B0; row 2: begin_time end_time) into\n"
-    "\"fit.txt\" and \"fitcurve.txt\".\n";
+    "\"fit.txt\" and \"fitcurve.txt\"; with --sigma, every point is weighed by 1 / sigma\n"
+    "from FILE, in the layout of dat.txt (as bandsum --noise writes sigma.txt).\n";
 
 }  // namespace
 
@@ -35,6 +36,13 @@ int run_ratefit(int argc, char** argv) {
   }
   if (argc < 2) return fit_guess();
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args[0] == "--sigma") {
+    if (args.size() != 2) {
+      return cli::fail("ratefit", "--sigma takes one file and is for the guess.txt fit: ratefit --sigma FILE "
+                                  "(a mechanism file names its own with a line \"sigma FILE\")");
+    }
+    return fit_guess(args[1]);
+  }
   if (args[0] == "--simulate") {
     if (args.size() != 2) return cli::fail("ratefit", "--simulate takes one mechanism file: ratefit --simulate MODEL");
     return simulate_model(args[1]);

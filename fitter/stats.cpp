@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
+#include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 
 namespace {
@@ -51,6 +53,28 @@ void add_warnings(const problem& p, fit_result& out) {
   }
 }
 
+// AIC, BIC and the quantile of the t intervals. With known uncertainties the
+// sum of squares is a chi-square: AIC = chi2 + 2 p, BIC = chi2 + p ln n,
+// intervals from the normal distribution, and the chance of a chi-square at
+// least as large. Otherwise the variance is fitted too: AIC = n ln(S / n) +
+// 2 (p + 1), BIC = n ln(S / n) + (p + 1) ln n, intervals from Student's t.
+void criteria(const problem& p, fit_result& out) {
+  const double fitted = static_cast<double>(p.fitted.size()), n = out.points;
+  out.weighted = !p.weight.empty();
+  if (out.weighted) {
+    out.aic = out.ssr + 2 * fitted;
+    out.bic = out.ssr + fitted * std::log(n);
+    out.t_quantile = boost::math::quantile(boost::math::normal(), 0.975);
+    out.reduced_chi_square = out.ssr / out.dof;
+    out.chi_square_p = boost::math::cdf(boost::math::complement(boost::math::chi_squared(out.dof), out.ssr));
+    return;
+  }
+  const double log_likelihood_term = n * std::log(out.ssr / n);
+  out.aic = log_likelihood_term + 2 * (fitted + 1);
+  out.bic = log_likelihood_term + (fitted + 1) * std::log(n);
+  out.t_quantile = t_quantile_95(out.dof);
+}
+
 }  // namespace
 
 double t_quantile_95(int dof) {
@@ -61,12 +85,18 @@ double f_quantile_95(int dof) {
   return boost::math::quantile(boost::math::fisher_f(1.0, static_cast<double>(dof)), 0.95);
 }
 
-double profile_threshold(double ssr, int dof) { return ssr * (1 + f_quantile_95(dof) / dof); }
+double profile_threshold(const problem& p, double ssr, int dof) {
+  if (!p.weight.empty()) return ssr + boost::math::quantile(boost::math::chi_squared(1.0), 0.95);
+  return ssr * (1 + f_quantile_95(dof) / dof);
+}
 
 double noise_floor(const problem& p) {
   double top = 0;
-  for (const auto& column : p.data.y) {
-    for (double v : column) top = std::max(top, std::abs(v));
+  for (std::size_t j = 0; j < p.data.y.size(); ++j) {
+    for (std::size_t i = 0; i < p.data.y[j].size(); ++i) {
+      const double weight = p.weight.empty() ? 1.0 : p.weight[j * p.data.t.size() + i];
+      top = std::max(top, std::abs(p.data.y[j][i] * weight));
+    }
   }
   const double per_residual = 1e-8 * (top > 0 ? top : 1.0);
   return static_cast<double>(residual_count(p)) * per_residual * per_residual;
@@ -78,12 +108,9 @@ std::string statistics(const problem& p, const lm_outcome& best, fit_result& out
   out.dof = out.points - static_cast<int>(n);
   out.ssr = best.ssr;
   out.rms = std::sqrt(best.ssr / out.points);
-  const double log_likelihood_term = out.points * std::log(best.ssr / out.points);
-  out.aic = log_likelihood_term + 2.0 * static_cast<double>(n + 1);
-  out.bic = log_likelihood_term + static_cast<double>(n + 1) * std::log(static_cast<double>(out.points));
-  out.t_quantile = t_quantile_95(out.dof);
+  criteria(p, out);
   matrix_d cov;
-  if (n > 0 && !covariance(best, best.ssr / out.dof, cov)) {
+  if (n > 0 && !covariance(best, out.weighted ? 1.0 : best.ssr / out.dof, cov)) {
     return "the data do not determine the fitted values: their normal matrix is singular (fix some of them)";
   }
   out.estimates.assign(n, estimate{});

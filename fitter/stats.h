@@ -17,9 +17,13 @@ double f_quantile_95(int dof);
 // fitted values are not determined at all), or an empty string.
 std::string statistics(const problem& p, const lm_outcome& best, fit_result& out);
 
-// The sum of squares up to which a value is inside its 95 % profile interval.
-double profile_threshold(double ssr, int dof);
+// The sum of squares up to which a value is inside its 95 % profile
+// interval: with weights from known uncertainties, the minimum plus the 95 %
+// quantile of a chi-square of 1 degree of freedom; otherwise the minimum
+// scaled by 1 + F(0.95; 1, dof) / dof.
+double profile_threshold(const problem& p, double ssr, int dof);
 
 // The rounding floor of a problem's sum of squares: residuals of 1e-8 of the
-// largest measured value, a hundred times the integration's tolerance.
+// largest (weighted) measured value, a hundred times the integration's
+// tolerance.
 double noise_floor(const problem& p);

@@ -17,7 +17,7 @@ namespace {
 
 constexpr int max_coefficient = 1000;
 constexpr int max_column = 1000000;
-constexpr std::string_view keywords[] = {"column", "data", "start", "fixed"};
+constexpr std::string_view keywords[] = {"column", "data", "sigma", "start", "fixed"};
 
 constexpr bool is_blank(char c) { return c != '\n' && numparse::is_space(c); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -150,6 +150,8 @@ struct draft {
   std::vector<column_line> columns;
   std::string data;
   int data_line = 0;
+  std::string sigma;
+  int sigma_line = 0;
   double start = 0;
   int start_line = 0;
 };
@@ -255,14 +257,15 @@ std::string twice(const std::string& what, int first_line) {
   return what + " is given twice (first on line " + std::to_string(first_line) + ")";
 }
 
-std::string parse_data(cursor& c, int line, draft& d) {
-  if (d.data_line != 0) return twice("\"data\"", d.data_line);
+// "data FILE" or "sigma FILE": the rest of the line, without trailing blanks.
+std::string parse_file(cursor& c, int line, const char* keyword, std::string& file, int& file_line) {
+  if (file_line != 0) return twice("\"" + std::string(keyword) + "\"", file_line);
   c.skip();
   std::string_view name = c.text.substr(c.at);
   while (!name.empty() && is_blank(name.back())) name.remove_suffix(1);
-  if (name.empty()) return "expected a file name after \"data\"";
-  d.data = name;
-  d.data_line = line;
+  if (name.empty()) return "expected a file name after \"" + std::string(keyword) + "\"";
+  file = name;
+  file_line = line;
   return {};
 }
 
@@ -289,11 +292,12 @@ std::string parse_line(std::string_view text, int line, draft& d) {
   after.at += first.size();
   const bool word = after.at == after.text.size() || is_blank(after.text[after.at]);
   if (word && first == "column") return parse_column(after, line, d.columns.emplace_back());
-  if (word && first == "data") return parse_data(after, line, d);
+  if (word && first == "data") return parse_file(after, line, "data", d.data, d.data_line);
+  if (word && first == "sigma") return parse_file(after, line, "sigma", d.sigma, d.sigma_line);
   if (word && first == "start") return parse_start(after, line, d);
   if (!first.empty() && after.take("=")) return parse_assignment(c, line, d.assignments.emplace_back());
   if (!first.empty()) return "unknown keyword " + quoted(first);
-  return "expected a reaction, \"NAME = VALUE\", or a column, data or start line, " + c.found();
+  return "expected a reaction, \"NAME = VALUE\", or a column, data, sigma or start line, " + c.found();
 }
 
 // An error of a line: "FILE:LINE: message".
@@ -417,6 +421,8 @@ located resolve(const draft& d, mechanism& m) {
   if (d.columns.empty()) return {last, "no column line (such as \"column 1 = A\")"};
   m.data = beside(m.file, d.data_line != 0 ? d.data : "dat.txt");
   m.data_line = d.data_line;
+  if (d.sigma_line != 0) m.sigma = beside(m.file, d.sigma);
+  m.sigma_line = d.sigma_line;
   m.start = d.start;
   return {};
 }

@@ -44,6 +44,8 @@ struct mechanism {
   std::vector<column_model> columns;  // in file order
   std::string data;                   // the data file, relative to the mechanism file's folder already applied
   int data_line = 0;                  // the line of the data keyword, 0 for the default
+  std::string sigma;                  // the file of the data's standard uncertainties; empty: none
+  int sigma_line = 0;                 // the line of the sigma keyword, 0 when there is none
   double start = 0;                   // the time at which the initial concentrations hold
   std::vector<std::string> lines;     // the file's lines, without their line feeds
 };

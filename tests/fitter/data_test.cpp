@@ -96,3 +96,39 @@ TEST(ReadData, SaysWhyTheFileCannotBeRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReadSigma, TakesOneUncertaintyPerPointOrNamesTheLine) {
+  const char* const data = "0 1 9 0\n1 0.5 9 0.5\n";
+  const struct {
+    const char* sigma;
+    std::string error;  // "{sigma}" stands for the sigma file's path
+  } cases[] = {
+      {"0 0.1 x 0.2\n# note\n1 0.3 x 0.4\n", ""},
+      {"0 0.1 x 0.2\n", "{sigma} line 1: it holds 1 rows, {data} 2"},
+      {"0 0.1 x 0.2\n2 0.3 x 0.4\n", "{sigma} line 2: time 2 is not the time 1 of {data} line 2"},
+      {"0 0.1 x 0\n1 0.3 x 0.4\n", "{sigma} line 1: column 3 holds the uncertainty 0; it must be above 0"},
+      {"0 0.1 x 0.2\n1 -0.3 x 0.4\n", "{sigma} line 2: column 1 holds the uncertainty -0.3; it must be above 0"},
+      {"0 0.1 x 0.2\n1 nan x 0.4\n", "{sigma} line 2: column 1 is \"nan\", not a number"},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_file(dir / "d.txt", data);
+    write_file(dir / "s.txt", c.sigma);
+    mechanism m;
+    ASSERT_EQ(parse_mechanism((dir / "m.txt").string(), std::string(model_text) + "sigma s.txt\n", m), "");
+    measured d;
+    ASSERT_EQ(read_data(m, d), "");
+    std::vector<std::vector<double>> sigma;
+    std::string want = c.error;
+    replace_all(want, "{sigma}", m.sigma);
+    replace_all(want, "{data}", m.data);
+    EXPECT_EQ(read_sigma(m, d, sigma), want) << c.sigma;
+    if (c.error.empty()) {
+      EXPECT_EQ(sigma, (std::vector<std::vector<double>>{{0.1, 0.3}, {0.2, 0.4}}));
+    }
+  }
+}
+
+}  // namespace

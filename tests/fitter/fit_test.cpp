@@ -107,6 +107,29 @@ TEST(Fit, IntervalsOfNoisyDataContainTheEstimate) {
   }
 }
 
+TEST(Fit, WeightsFromKnownUncertainties) {
+  // The same uncertainty everywhere gives the unweighted estimates, with
+  // standard errors from it rather than from the scatter, and chi-square is
+  // the sum of squares over its square.
+  scratch_dir dir;
+  const auto truth = [](double t) { return vector_d{std::exp(-0.2 * t), 1 - std::exp(-0.2 * t)}; };
+  const std::string model = "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n";
+  const fitted plain = fit_text(dir, model, table_of(30, 1, truth, 0.01));
+  fitted weighted{{}, plain.p};
+  weigh(weighted.p, {vector_d(30, 0.02), vector_d(30, 0.02)});
+  weighted.r = fit(weighted.p);
+  ASSERT_EQ(weighted.r.failure, "");
+  EXPECT_TRUE(weighted.r.weighted);
+  const double s = std::sqrt(plain.r.ssr / plain.r.dof);
+  EXPECT_NEAR(weighted.r.ssr, plain.r.ssr / (0.02 * 0.02), 1e-6 * weighted.r.ssr);
+  EXPECT_NEAR(weighted.r.reduced_chi_square, weighted.r.ssr / 58, 1e-12);
+  EXPECT_GT(weighted.r.chi_square_p, 0.99);  // the scatter is far below the stated uncertainty
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_NEAR(weighted.r.estimates[i].value, plain.r.estimates[i].value, 1e-9);
+    EXPECT_NEAR(weighted.r.estimates[i].se, plain.r.estimates[i].se * 0.02 / s, 1e-6 * weighted.r.estimates[i].se);
+  }
+}
+
 TEST(Fit, SaysWhyThereIsNoResult) {
   const struct {
     const char* model;

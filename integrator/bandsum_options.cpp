@@ -69,5 +69,12 @@ std::string options_in(int argc, char** argv, bandsum_options& options, int& fir
   }
   first_path = i;
   if (argc - i < 2) return "bandsum: the options must be followed by two paths, the peak list and the series";
+  // Further arguments are ignored, but an option there would be ignored
+  // without the user noticing.
+  for (int j = i + 2; j < argc; ++j) {
+    if (std::strcmp(argv[j], "--baseline") == 0 || std::strcmp(argv[j], "--noise") == 0) {
+      return "bandsum: " + quote(argv[j]) + " comes after the peak list and the series; options go before them";
+    }
+  }
   return {};
 }

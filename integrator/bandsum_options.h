@@ -18,5 +18,6 @@ inline constexpr std::size_t most_anchor_samples = 1000000;
 // Reads the options from argv[1] on; first_path becomes the index of the
 // peak list. Returns "" or a message beginning with "bandsum: ". Without
 // options (argv[1] not beginning with "--") nothing is read and first_path
-// is 1.
+// is 1. An argument "--baseline" or "--noise" after the two paths is an
+// error too (further arguments are otherwise ignored).
 std::string options_in(int argc, char** argv, bandsum_options& options, int& first_path);

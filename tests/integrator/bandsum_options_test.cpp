@@ -112,6 +112,10 @@ TEST(BandsumOptions, ErrorsLeaveBothFilesAlone) {
       {{"--noise", "1", "2", "--noise", "1", "2", "peak.list", "2d.txt"}, peaks, "bandsum: --noise is given twice\n"},
       {{"--baseline", "1", "peak.list"}, peaks,
        "bandsum: the options must be followed by two paths, the peak list and the series\n"},
+      {{"peak.list", "2d.txt", "--noise", "1", "2"}, peaks,
+       "bandsum: \"--noise\" comes after the peak list and the series; options go before them\n"},
+      {{"--baseline", "1", "peak.list", "2d.txt", "more", "--baseline"}, peaks,
+       "bandsum: \"--baseline\" comes after the peak list and the series; options go before them\n"},
       {{"--baseline", "2", "peak.list", "2d.txt"}, peaks,
        "bandsum: 2d.txt line 11: spectrum 0 (closed here) peak 1 has only 1 of the 2 samples at or above its upper "
        "bound that --baseline 2 asks for\n"},

@@ -76,6 +76,55 @@ std::string where(const char* path, long long line_no) {
 
 }  // namespace
 
+namespace {
+
+// The counters of the series being read, for its messages.
+struct series_position {
+  const char* path;
+  long long line_no = 0;
+  long long open_since = 0;  // line of the first sample of the spectrum being read
+  int blocks = 0;
+  std::size_t first_samples = 0;
+};
+
+// A line beginning with "&": checks the spectrum's length and closes it.
+std::string on_separator(series_position& at, spectrum_state& s, const std::vector<peak>& windows,
+                         const bandsum_options& options, grid& sums, grid& sigmas) {
+  if (at.blocks == 0) {
+    at.first_samples = s.seen;
+  } else if (s.seen != at.first_samples) {
+    return where(at.path, at.line_no) + "the spectrum closed here holds " + std::to_string(s.seen) +
+           " samples, but the first spectrum holds " + std::to_string(at.first_samples) +
+           "; every spectrum must hold the same number of samples";
+  }
+  if (at.blocks == INT_MAX) return where(at.path, at.line_no) + "more spectra than bandsum can count";
+  if (std::string e = close_spectrum(s, windows, options, sums, sigmas); !e.empty()) {
+    return where(at.path, at.line_no) + "spectrum " + std::to_string(at.blocks) + " (closed here) " + e;
+  }
+  ++at.blocks;
+  start_spectrum(s);
+  return {};
+}
+
+// What is wrong with the series once read through, or "".
+std::string at_end(lines::status status, const std::string& error, const series_position& at,
+                   const spectrum_state& s) {
+  const std::string path = at.path;
+  if (status == lines::status::not_opened) return "bandsum: cannot open the spectrum series " + path;
+  if (!error.empty()) return error;
+  if (status == lines::status::read_error) return "bandsum: " + path + ": read error: " + std::strerror(errno);
+  if (s.seen != 0) {
+    return "bandsum: " + path + ": the samples from line " + std::to_string(at.open_since) +
+           " on are not closed by a line beginning with \"&\"; every spectrum, the last included, must end with one";
+  }
+  if (at.blocks == 0) {
+    return "bandsum: " + path + ": no spectrum found; every spectrum must end with a line beginning with \"&\"";
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string seriesInCorrected(const char* path, const std::vector<peak>& windows, const bandsum_options& options,
                               grid& sums, grid& sigmas, int& nBlocks) {
   sums.assign(windows.size(), {});
@@ -83,36 +132,16 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
   spectrum_state s;
   s.windows.resize(windows.size());
   s.recent.n = std::max<std::size_t>(options.baseline, 1);
-  int blocks = 0;
-  std::size_t first_samples = 0;
-  long long line_no = 0;
-  long long open_since = 0;
+  series_position at{path};
   std::string error;
   const auto status = lines::for_each_line(path, [&](std::string_view line) {
-    ++line_no;
+    ++at.line_no;
     switch (lines::classify(line)) {
       case lines::kind::empty:
       case lines::kind::comment: return true;
       case lines::kind::separator:
-        if (blocks == 0) {
-          first_samples = s.seen;
-        } else if (s.seen != first_samples) {
-          error = where(path, line_no) + "the spectrum closed here holds " + std::to_string(s.seen) +
-                  " samples, but the first spectrum holds " + std::to_string(first_samples) +
-                  "; every spectrum must hold the same number of samples";
-          return false;
-        }
-        if (blocks == INT_MAX) {
-          error = where(path, line_no) + "more spectra than bandsum can count";
-          return false;
-        }
-        if (std::string e = close_spectrum(s, windows, options, sums, sigmas); !e.empty()) {
-          error = where(path, line_no) + "spectrum " + std::to_string(blocks) + " (closed here) " + e;
-          return false;
-        }
-        ++blocks;
-        start_spectrum(s);
-        return true;
+        error = on_separator(at, s, windows, options, sums, sigmas);
+        return error.empty();
       case lines::kind::data: break;
     }
     const char* p = line.data();
@@ -120,24 +149,15 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
     double x = 0.0;
     double y = 0.0;
     if (!numparse::scan_double(p, end, x) || !numparse::scan_double(p, end, y)) {
-      error = where(path, line_no) + "a sample line must begin with two numbers, x and the intensity";
+      error = where(path, at.line_no) + "a sample line must begin with two numbers, x and the intensity";
       return false;
     }
-    if (s.seen == 0) open_since = line_no;
+    if (s.seen == 0) at.open_since = at.line_no;
     add_sample(s, windows, options, x, y);
     return true;
   });
-  if (status == lines::status::not_opened) return std::string("bandsum: cannot open the spectrum series ") + path;
-  if (!error.empty()) return error;
-  if (status == lines::status::read_error) return std::string("bandsum: ") + path + ": read error: " + std::strerror(errno);
-  if (s.seen != 0) {
-    return std::string("bandsum: ") + path + ": the samples from line " + std::to_string(open_since) +
-           " on are not closed by a line beginning with \"&\"; every spectrum, the last included, must end with one";
-  }
-  if (blocks == 0) {
-    return std::string("bandsum: ") + path + ": no spectrum found; every spectrum must end with a line beginning with \"&\"";
-  }
-  nBlocks = blocks;
+  if (std::string problem = at_end(status, error, at, s); !problem.empty()) return problem;
+  nBlocks = at.blocks;
   return {};
 }
 

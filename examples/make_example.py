@@ -3,7 +3,13 @@
 band of A at 3.0 decays and the band of B at 7.0 grows by first-order
 kinetics A -> B, with noise, plus its peak list and scale table.
 
-Usage: make_example.py [OUTDIR]   (default: the folder of this script)
+Usage: make_example.py [--background SLOPE OFFSET] [OUTDIR]
+       (OUTDIR defaults to the folder of this script)
+
+With --background, every intensity also carries the straight line
+SLOPE * x + OFFSET under the bands, as a sloping baseline does; the noise
+and everything else stay as without it (examples/baseline/ was made with
+--background 0.02 0.05).
 
 The output is the same on every run and machine: the noise comes from a
 seeded generator whose sequence Python keeps stable across versions.
@@ -41,8 +47,21 @@ def gauss(rng):
     return math.sqrt(-2.0 * math.log(u1)) * math.cos(2.0 * math.pi * u2)
 
 
+def arguments(argv):
+    """Returns (slope, offset or None, output folder)."""
+    args = list(argv)
+    slope, offset = 0.0, None
+    if args[:1] == ["--background"]:
+        if len(args) < 3:
+            sys.exit("make_example.py: --background takes two numbers, SLOPE OFFSET")
+        slope, offset = float(args[1]), float(args[2])
+        args = args[3:]
+    out = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    return slope, offset, out
+
+
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    slope, offset, out = arguments(sys.argv[1:])
     rng = random.Random(20261207)
     grid = xs()
 
@@ -50,6 +69,8 @@ def main():
         f.write("# example series: A -> B, k = %g per time unit, A0 = %g, B0 = %g\n" % (K, A0, B0))
         f.write("# %d spectra, time step %g; lines: x intensity; \"&\" closes a spectrum\n"
                 % (SPECTRA, TIME_STEP))
+        if offset is not None:
+            f.write("# on a sloping background %g * x + %g\n" % (slope, offset))
         for j in range(SPECTRA):
             t = j * TIME_STEP
             a = A0 * math.exp(-K * t)
@@ -57,6 +78,8 @@ def main():
             for x in grid:
                 y = sum(c * band(x, centre, width, height)
                         for c, (_, centre, width, height, _) in zip(conc, BANDS))
+                if offset is not None:
+                    y += slope * x + offset
                 f.write("%.5f %.6f\n" % (x, y + NOISE * gauss(rng)))
             f.write("& end of spectrum %d, t = %g\n" % (j, t))
 

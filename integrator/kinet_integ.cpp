@@ -17,6 +17,8 @@
 #include "common/atomic_file.h"
 #include "common/lines.h"
 #include "common/numparse.h"
+#include "integrator/bandsum_options.h"
+#include "integrator/corrected_series.h"
 #include "integrator/window_cells.h"
 
 namespace {
@@ -306,6 +308,7 @@ const char* const scale_banner =
 
 const char* const help_text =
     "USAGE: bandsum peak.list 2d.txt\n"
+    "       bandsum [--baseline N] [--noise LO HI] peak.list 2d.txt\n"
     "\n"
     "Sums the intensities inside every peak window of peak.list over every\n"
     "spectrum of the series 2d.txt, scales them with \"scale.txt\" from the\n"
@@ -317,7 +320,15 @@ const char* const help_text =
     "  scale.txt  row 0: one divisor per peak; row 1: a b, every integral is\n"
     "             multiplied by b / a; row 2: the time step between spectra\n"
     "\n"
-    "Lines beginning with \"#\" are comments.\n";
+    "Lines beginning with \"#\" are comments.\n"
+    "\n"
+    "Options, before the two paths:\n"
+    "  --baseline N   subtract from every window a straight line through the\n"
+    "                 mean of the N samples just below and just above it\n"
+    "  --noise LO HI  the samples with LO < x < HI hold no band: their scatter\n"
+    "                 about a straight line is the noise of the spectrum, and\n"
+    "                 \"sigma.txt\" gets the standard uncertainty of every value\n"
+    "                 of \"dat.txt\", in the same layout\n";
 
 // Writes text to a console stream line by line, flushing at every line end.
 void say(std::ostream& out, const char* text) {
@@ -334,6 +345,28 @@ void say(std::ostream& out, const char* text) {
 // (all but the historical "peak.list file not found").
 int fail(const std::string& message) { return cli::fail_with(message); }
 
+// The rest of a run with --baseline or --noise: one pass over the series,
+// then "dat.txt" and "sigma.txt" replaced together.
+int run_with_options(const bandsum_options& options, const char* series_path, const std::vector<peak>& windows,
+                     const table& scale) {
+  grid sums;
+  grid sigmas;
+  int nBlocks = 0;
+  if (const std::string error = seriesInCorrected(series_path, windows, options, sums, sigmas, nBlocks); !error.empty()) {
+    return fail(error);
+  }
+  const int nPeaks = static_cast<int>(windows.size());
+  if (const std::string error = write_results(sums, options.noise ? &sigmas : nullptr, nPeaks, nBlocks, scale);
+      !error.empty()) {
+    return fail(error);
+  }
+  std::cout << "Saving \"dat.txt\" file used in kinetics simulations " << std::endl << std::endl;
+  if (options.noise) {
+    std::cout << "Saving \"sigma.txt\" file with the standard uncertainty of every integral " << std::endl << std::endl;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int run_bandsum(int argc, char** argv) {
@@ -344,8 +377,11 @@ int run_bandsum(int argc, char** argv) {
     say(std::cerr, usage_banner);
     return 1;
   }
-  const char* const peak_path = argv[1];
-  const char* const series_path = argv[2];
+  bandsum_options options;
+  int first_path = 1;
+  if (const std::string error = options_in(argc, argv, options, first_path); !error.empty()) return fail(error);
+  const char* const peak_path = argv[first_path];
+  const char* const series_path = argv[first_path + 1];
 
   const table scale = fileIn("scale.txt");
   const int nPeaks = genV(peak_path);
@@ -367,6 +403,8 @@ int run_bandsum(int argc, char** argv) {
   // The windows come first so that the series can be summed as it is read.
   std::vector<peak> windows(static_cast<std::size_t>(nPeaks), peak{0.0, 0.0});
   if (const std::string error = peaksIn(peak_path, windows); !error.empty()) return fail(error);
+
+  if (options.baseline != 0 || options.noise) return run_with_options(options, series_path, windows, scale);
 
   grid sums;
   int nBlocks = 0;

@@ -41,8 +41,9 @@ void genIntegral(const point& s, const std::vector<peak>& windows, std::vector<d
 // number of samples.
 std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& sums, int& nBlocks);
 
-// Runs bandsum on its command line (PEAKLIST SERIES, or --help, -h,
-// --version) in the working directory; returns the exit status.
+// Runs bandsum on its command line ([--baseline N] [--noise LO HI] PEAKLIST
+// SERIES, or --help, -h, --version) in the working directory; returns the
+// exit status. Without options the run is the one described below.
 int run_bandsum(int argc, char** argv);
 
 // Writes "dat.txt" in the working directory: per spectrum its time (row 2

@@ -1,0 +1,200 @@
+#include "integrator/corrected_series.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "common/atomic_file.h"
+#include "common/lines.h"
+#include "common/numparse.h"
+#include "integrator/baseline.h"
+#include "integrator/noise.h"
+
+namespace {
+
+std::string number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+// The sums of the spectrum being read.
+struct spectrum_state {
+  std::vector<window_state> windows;
+  recent_samples recent;
+  line_fit noise;
+  std::size_t seen = 0;
+};
+
+void start_spectrum(spectrum_state& s) {
+  std::fill(s.windows.begin(), s.windows.end(), window_state{});
+  clear(s.recent);
+  s.noise = line_fit{};
+  s.seen = 0;
+}
+
+void add_sample(spectrum_state& s, const std::vector<peak>& windows, const bandsum_options& o, double x, double y) {
+  const bool baseline = o.baseline != 0;
+  for (std::size_t k = 0; k < windows.size(); ++k) {
+    window_step(s.windows[k], windows[k].lo, windows[k].hi, baseline, s.recent, s.seen, x, y);
+  }
+  if (baseline) remember(s.recent, x, y);
+  if (o.noise && x > o.noise_lo && x < o.noise_hi) fit_add(s.noise, x, y);
+  ++s.seen;
+}
+
+// Closes the spectrum: appends its sums (and sigmas) or returns a message.
+std::string close_spectrum(spectrum_state& s, const std::vector<peak>& windows, const bandsum_options& o,
+                           grid& sums, grid& sigmas) {
+  double noise = 0.0;
+  if (o.noise) {
+    if (std::string e = fit_noise(s.noise, noise); !e.empty()) {
+      return e + " (" + number(o.noise_lo) + " < x < " + number(o.noise_hi) + ")";
+    }
+  }
+  for (std::size_t k = 0; k < windows.size(); ++k) {
+    window_state& w = s.windows[k];
+    corrected_sum c{w.sy, static_cast<double>(w.inside)};
+    if (o.baseline != 0) {
+      anchor_finish(w.below, s.recent, s.seen, windows[k].lo);
+      anchor_finish(w.above, s.recent, s.seen, windows[k].lo);
+      if (std::string e = anchor_problem(w, k, o.baseline); !e.empty()) return e;
+      c = baseline_corrected(w);
+    }
+    sums[k].push_back(c.value);
+    if (o.noise) sigmas[k].push_back(noise * std::sqrt(c.weights2));
+  }
+  return {};
+}
+
+std::string where(const char* path, long long line_no) {
+  return std::string("bandsum: ") + path + " line " + std::to_string(line_no) + ": ";
+}
+
+}  // namespace
+
+namespace {
+
+// The counters of the series being read, for its messages.
+struct series_position {
+  const char* path;
+  long long line_no = 0;
+  long long open_since = 0;  // line of the first sample of the spectrum being read
+  int blocks = 0;
+  std::size_t first_samples = 0;
+};
+
+// A line beginning with "&": checks the spectrum's length and closes it.
+std::string on_separator(series_position& at, spectrum_state& s, const std::vector<peak>& windows,
+                         const bandsum_options& options, grid& sums, grid& sigmas) {
+  if (at.blocks == 0) {
+    at.first_samples = s.seen;
+  } else if (s.seen != at.first_samples) {
+    return where(at.path, at.line_no) + "the spectrum closed here holds " + std::to_string(s.seen) +
+           " samples, but the first spectrum holds " + std::to_string(at.first_samples) +
+           "; every spectrum must hold the same number of samples";
+  }
+  if (at.blocks == INT_MAX) return where(at.path, at.line_no) + "more spectra than bandsum can count";
+  if (std::string e = close_spectrum(s, windows, options, sums, sigmas); !e.empty()) {
+    return where(at.path, at.line_no) + "spectrum " + std::to_string(at.blocks) + " (closed here) " + e;
+  }
+  ++at.blocks;
+  start_spectrum(s);
+  return {};
+}
+
+// What is wrong with the series once read through, or "".
+std::string at_end(lines::status status, const std::string& error, const series_position& at,
+                   const spectrum_state& s) {
+  const std::string path = at.path;
+  if (status == lines::status::not_opened) return "bandsum: cannot open the spectrum series " + path;
+  if (!error.empty()) return error;
+  if (status == lines::status::read_error) return "bandsum: " + path + ": read error: " + std::strerror(errno);
+  if (s.seen != 0) {
+    return "bandsum: " + path + ": the samples from line " + std::to_string(at.open_since) +
+           " on are not closed by a line beginning with \"&\"; every spectrum, the last included, must end with one";
+  }
+  if (at.blocks == 0) {
+    return "bandsum: " + path + ": no spectrum found; every spectrum must end with a line beginning with \"&\"";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string seriesInCorrected(const char* path, const std::vector<peak>& windows, const bandsum_options& options,
+                              grid& sums, grid& sigmas, int& nBlocks) {
+  sums.assign(windows.size(), {});
+  sigmas.assign(options.noise ? windows.size() : 0, {});
+  spectrum_state s;
+  s.windows.resize(windows.size());
+  s.recent.n = std::max<std::size_t>(options.baseline, 1);
+  series_position at{path};
+  std::string error;
+  const auto status = lines::for_each_line(path, [&](std::string_view line) {
+    ++at.line_no;
+    switch (lines::classify(line)) {
+      case lines::kind::empty:
+      case lines::kind::comment: return true;
+      case lines::kind::separator:
+        error = on_separator(at, s, windows, options, sums, sigmas);
+        return error.empty();
+      case lines::kind::data: break;
+    }
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    double x = 0.0;
+    double y = 0.0;
+    if (!numparse::scan_double(p, end, x) || !numparse::scan_double(p, end, y)) {
+      error = where(path, at.line_no) + "a sample line must begin with two numbers, x and the intensity";
+      return false;
+    }
+    if (s.seen == 0) at.open_since = at.line_no;
+    add_sample(s, windows, options, x, y);
+    return true;
+  });
+  if (std::string problem = at_end(status, error, at, s); !problem.empty()) return problem;
+  nBlocks = at.blocks;
+  return {};
+}
+
+namespace {
+
+void append_printf(std::string& out, const char* format, double v) {
+  char text[400];  // the widest "%10.9f" of a double is 320 characters
+  const int length = std::snprintf(text, sizeof text, format, v);
+  if (length > 0) out.append(text, static_cast<std::size_t>(std::min<int>(length, sizeof text - 1)));
+}
+
+}  // namespace
+
+std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute) {
+  std::string out;
+  const double ratio = scale[1][1] / scale[1][0];
+  const double step = scale[2][0];
+  for (int j = 0; j < nBlocks; ++j) {
+    append_printf(out, "%5.1f ", step * static_cast<double>(j));
+    for (int k = 0; k < nPeaks; ++k) {
+      const double value = (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) /
+                           scale[0][static_cast<std::size_t>(k)];
+      append_printf(out, "%10.9f ", absolute ? std::fabs(value) : value);
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+std::string write_results(const grid& sums, const grid* sigmas, int nPeaks, int nBlocks, const table& scale) {
+  const std::string dat = dat_bytes(sums, nPeaks, nBlocks, scale, false);
+  std::vector<file_bytes> files{{"dat.txt", dat}};
+  std::string sigma;
+  if (sigmas != nullptr) {
+    sigma = dat_bytes(*sigmas, nPeaks, nBlocks, scale, true);
+    files.push_back({"sigma.txt", sigma});
+  }
+  if (std::string error = replace_files(files); !error.empty()) return "bandsum: " + error;
+  return {};
+}

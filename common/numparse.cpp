@@ -19,6 +19,8 @@ constexpr std::uint64_t max_exact_integer = std::uint64_t{1} << 53;
 
 }  // namespace
 
+namespace {
+
 bool scan_number(const char*& p, const char* end, double& out) {
   // Decide where the number ends with the same grammar that formatted input
   // accumulates characters by. Short mantissas are gathered on the way.
@@ -77,6 +79,14 @@ bool scan_number(const char*& p, const char* end, double& out) {
   if (std::isinf(value)) return false;  // overflow: formatted input fails too
   out = negative ? -value : value;
   return true;
+}
+
+}  // namespace
+
+number_read read_number(const char* p, const char* end) {
+  number_read r{p, 0.0, false};
+  r.ok = scan_number(r.stop, end, r.value);
+  return r;
 }
 
 }  // namespace numparse

@@ -14,9 +14,19 @@ constexpr bool is_space(char c) {
   return static_cast<unsigned char>(c) <= ' ' && ((std::uint64_t{0x100003e00} >> c) & 1) != 0;
 }
 
-// The same read without the white space skipping and without the quick
-// path below: every form the grammar allows.
-bool scan_number(const char*& p, const char* end, double& out);
+// The outcome of read_number: where the read stopped, the value and whether
+// there was a number.
+struct number_read {
+  const char* stop;
+  double value;
+  bool ok;
+};
+
+// The read of scan_double from p on, without the white space skipping and
+// without the quick path below: every form the grammar allows. Taking and
+// giving values, not references, it leaves the callers' pointers and
+// values free to stay in registers.
+number_read read_number(const char* p, const char* end);
 
 // Powers of ten for the quick path below.
 inline constexpr double short_powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
@@ -42,8 +52,7 @@ inline bool scan_short(const char*& p, const char* end, double& out) {
   int stop = whole;                                // bit where the number ends, 64 past the word
   std::uint64_t packed = d;                        // the digits from bit 0 on
   if (((word >> whole) & 0xff) == '.') [[likely]] {
-    if (whole > 48) return false;
-    const std::uint64_t rest = other & (~std::uint64_t{0} << (whole + 8));
+    const std::uint64_t rest = other & (~std::uint64_t{0} << whole << 8);  // 0 for a "." in byte 7
     stop = rest == 0 ? 64 : std::countr_zero(rest) - 7;
     const std::uint64_t low = (std::uint64_t{1} << whole) - 1;
     packed = (d & low) | ((d >> 8) & ~low);  // the "." taken out
@@ -65,7 +74,7 @@ inline bool scan_short(const char*& p, const char* end, double& out) {
   // Exact digits over an exact power of ten: one correctly rounded division.
   const int fraction = (digits - whole) >> 3;
   const double m = static_cast<double>(v);
-  const double value = fraction == 0 ? m : m / short_powers[fraction];
+  const double value = m / short_powers[fraction];  // exact for fraction 0
   out = negative ? -value : value;
   return true;
 }
@@ -82,28 +91,23 @@ inline bool scan_short(const char*& p, const char* end, double& out) {
 // normal double is stored as the nearest representable value. The words inf
 // and nan and hexadecimal forms are not numbers here ("0x1" reads 0).
 inline bool scan_double(const char*& p, const char* end, double& out) {
-  // Locals, so that only the rare full read makes p and out live in memory.
-  const char* q = p;
-  while (q != end && is_space(*q)) ++q;
-  double value;
-  if (!scan_short(q, end, value) && !scan_number(q, end, value)) {
-    p = q;
-    return false;
-  }
-  p = q;
-  out = value;
-  return true;
+  while (p != end && is_space(*p)) ++p;
+  if (scan_short(p, end, out)) return true;
+  const number_read r = read_number(p, end);
+  p = r.stop;
+  if (r.ok) out = r.value;
+  return r.ok;
 }
 
 // Moves p past the number as scan_double would and returns what it would,
 // without working out the value where that can be avoided.
 inline bool skip_double(const char*& p, const char* end) {
-  const char* q = p;
-  while (q != end && is_space(*q)) ++q;
+  while (p != end && is_space(*p)) ++p;
   double unused;
-  const bool read = scan_short<false>(q, end, unused) || scan_number(q, end, unused);
-  p = q;
-  return read;
+  if (scan_short<false>(p, end, unused)) return true;
+  const number_read r = read_number(p, end);
+  p = r.stop;
+  return r.ok;
 }
 
 }  // namespace numparse

@@ -47,6 +47,28 @@ def gauss(rng):
     return math.sqrt(-2.0 * math.log(u1)) * math.cos(2.0 * math.pi * u2)
 
 
+def write_tables(out, bands, time_step):
+    """The peak list and scale table of a series of bands made on xs()."""
+    grid = xs()
+    with open(os.path.join(out, "peak.list"), "w") as f:
+        f.write("# index label: lower and upper bound of the window\n")
+        for i, (label, _, _, _, (lo, hi)) in enumerate(bands):
+            f.write("%d %s: %g %g\n" % (i, label, lo, hi))
+
+    # The divisor of a peak is the window sum of its band at unit
+    # concentration, so that dat.txt holds concentrations.
+    divisors = []
+    for _, centre, width, height, (lo, hi) in bands:
+        divisors.append(sum(band(x, centre, width, height) for x in grid if lo < x < hi))
+    with open(os.path.join(out, "scale.txt"), "w") as f:
+        f.write("# row 0: divisor of each peak (window sum of its band at unit concentration)\n")
+        f.write(" ".join("%.6f" % d for d in divisors) + "\n")
+        f.write("# row 1: a b; every integral is multiplied by b / a\n")
+        f.write("1 1\n")
+        f.write("# row 2: time between two spectra\n")
+        f.write("%g\n" % time_step)
+
+
 def arguments(argv):
     """Returns (slope, offset or None, output folder)."""
     args = list(argv)
@@ -83,23 +105,7 @@ def main():
                 f.write("%.5f %.6f\n" % (x, y + NOISE * gauss(rng)))
             f.write("& end of spectrum %d, t = %g\n" % (j, t))
 
-    with open(os.path.join(out, "peak.list"), "w") as f:
-        f.write("# index label: lower and upper bound of the window\n")
-        for i, (label, _, _, _, (lo, hi)) in enumerate(BANDS):
-            f.write("%d %s: %g %g\n" % (i, label, lo, hi))
-
-    # The divisor of a peak is the window sum of its band at unit
-    # concentration, so that dat.txt holds concentrations.
-    divisors = []
-    for _, centre, width, height, (lo, hi) in BANDS:
-        divisors.append(sum(band(x, centre, width, height) for x in grid if lo < x < hi))
-    with open(os.path.join(out, "scale.txt"), "w") as f:
-        f.write("# row 0: divisor of each peak (window sum of its band at unit concentration)\n")
-        f.write(" ".join("%.6f" % d for d in divisors) + "\n")
-        f.write("# row 1: a b; every integral is multiplied by b / a\n")
-        f.write("1 1\n")
-        f.write("# row 2: time between two spectra\n")
-        f.write("%g\n" % TIME_STEP)
+    write_tables(out, BANDS, TIME_STEP)
 
 
 if __name__ == "__main__":

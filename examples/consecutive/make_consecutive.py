@@ -16,9 +16,10 @@ import os
 import random
 import sys
 
-# The sample grid, the band shape and the seeded noise of the first example.
+# The sample grid, the band shape, the seeded noise and the tables of the
+# first example.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from make_example import band, gauss, xs  # noqa: E402
+from make_example import band, gauss, write_tables, xs  # noqa: E402
 
 K1, K2 = 0.1, 0.03   # rate constants of A -> B and B -> C, per time unit
 A0 = 1.0             # initial concentration of A; B and C start at 0
@@ -56,27 +57,6 @@ def write_series(path, rng):
                         for c, (_, centre, width, height, _) in zip(conc, BANDS))
                 f.write("%.5f %.6f\n" % (x, y + NOISE * gauss(rng)))
             f.write("& end of spectrum %d, t = %g\n" % (j, t))
-
-
-def write_tables(out):
-    grid = xs()
-    with open(os.path.join(out, "peak.list"), "w") as f:
-        f.write("# index label: lower and upper bound of the window\n")
-        for i, (label, _, _, _, (lo, hi)) in enumerate(BANDS):
-            f.write("%d %s: %g %g\n" % (i, label, lo, hi))
-
-    # The divisor of a peak is the window sum of its band at unit
-    # concentration, so that dat.txt holds concentrations.
-    divisors = []
-    for _, centre, width, height, (lo, hi) in BANDS:
-        divisors.append(sum(band(x, centre, width, height) for x in grid if lo < x < hi))
-    with open(os.path.join(out, "scale.txt"), "w") as f:
-        f.write("# row 0: divisor of each peak (window sum of its band at unit concentration)\n")
-        f.write(" ".join("%.6f" % d for d in divisors) + "\n")
-        f.write("# row 1: a b; every integral is multiplied by b / a\n")
-        f.write("1 1\n")
-        f.write("# row 2: time between two spectra\n")
-        f.write("%g\n" % TIME_STEP)
 
 
 ABC = """\
@@ -126,7 +106,7 @@ def write_mechanisms(out):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     write_series(os.path.join(out, "2d.txt"), random.Random(20261208))
-    write_tables(out)
+    write_tables(out, BANDS, TIME_STEP)
     write_mechanisms(out)
 
 

@@ -161,29 +161,9 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
   return {};
 }
 
-namespace {
-
-void append_printf(std::string& out, const char* format, double v) {
-  char text[400];  // the widest "%10.9f" of a double is 320 characters
-  const int length = std::snprintf(text, sizeof text, format, v);
-  if (length > 0) out.append(text, static_cast<std::size_t>(std::min<int>(length, sizeof text - 1)));
-}
-
-}  // namespace
-
 std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute) {
   std::string out;
-  const double ratio = scale[1][1] / scale[1][0];
-  const double step = scale[2][0];
-  for (int j = 0; j < nBlocks; ++j) {
-    append_printf(out, "%5.1f ", step * static_cast<double>(j));
-    for (int k = 0; k < nPeaks; ++k) {
-      const double value = (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) /
-                           scale[0][static_cast<std::size_t>(k)];
-      append_printf(out, "%10.9f ", absolute ? std::fabs(value) : value);
-    }
-    out += '\n';
-  }
+  for (int j = 0; j < nBlocks; ++j) append_dat_line(out, sums, nPeaks, j, scale, absolute);
   return out;
 }
 

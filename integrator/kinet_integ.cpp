@@ -254,6 +254,17 @@ void append_printf(std::string& out, const char* format, double v) {
 
 }  // namespace
 
+void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, const table& scale, bool absolute) {
+  const double ratio = scale[1][1] / scale[1][0];
+  append_printf(out, "%5.1f ", scale[2][0] * static_cast<double>(j));
+  for (int k = 0; k < nPeaks; ++k) {
+    const double value =
+        (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) / scale[0][static_cast<std::size_t>(k)];
+    append_printf(out, "%10.9f ", absolute ? std::fabs(value) : value);
+  }
+  out += '\n';
+}
+
 std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale) {
   const auto failed = [](const std::string& error) { return "bandsum: " + error; };
   new_file dat;
@@ -264,20 +275,12 @@ std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& sc
   constexpr std::size_t buffer_size = std::size_t{1} << 16;
   std::string buffer;
   buffer.reserve(buffer_size + 4096);
-  const double ratio = scale[1][1] / scale[1][0];
-  const double step = scale[2][0];
   for (int j = 0; j < nBlocks; ++j) {
-    append_printf(buffer, "%5.1f ", step * static_cast<double>(j));
-    for (int k = 0; k < nPeaks; ++k) {
-      const double value = (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) /
-                           scale[0][static_cast<std::size_t>(k)];
-      append_printf(buffer, "%10.9f ", value);
-      if (buffer.size() >= buffer_size) {
-        if (std::string error = new_file_write(dat, buffer); !error.empty()) return failed(error);
-        buffer.clear();
-      }
+    append_dat_line(buffer, sums, nPeaks, j, scale, false);
+    if (buffer.size() >= buffer_size) {
+      if (std::string error = new_file_write(dat, buffer); !error.empty()) return failed(error);
+      buffer.clear();
     }
-    buffer += '\n';
   }
   if (std::string error = new_file_write(dat, buffer); !error.empty()) return failed(error);
   if (std::string error = new_file_commit(dat); !error.empty()) return failed(error);

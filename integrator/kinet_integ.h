@@ -53,3 +53,8 @@ int run_bandsum(int argc, char** argv);
 // existing "dat.txt" only once complete (common/atomic_file.h). Returns an
 // error message, or an empty string.
 std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale);
+
+// Appends line j of "dat.txt" (spectrum j's time, then each scaled sum, as
+// write_dat writes them) to out; with absolute, every scaled value without
+// its sign.
+void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, const table& scale, bool absolute);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "fitter/profile.h"
+#include "fitter/report.h"
 #include "fitter/stats.h"
 
 namespace {
@@ -59,10 +59,7 @@ bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimat
 double ssr_at(const problem& p, const vector_d& x) {
   vector_d r;
   matrix_d unused;
-  if (!residuals(p, x, false, r, unused).empty()) return NAN;
-  double s = 0;
-  for (double v : r) s += v * v;
-  return s;
+  return residuals(p, x, false, r, unused).empty() ? sum_of_squares(r) : NAN;
 }
 
 // A rate constant whose step the data do not show at all: setting it to 0,
@@ -91,9 +88,7 @@ std::string check_bounds(const problem& p, const fit_result& out, double floor) 
 std::string list_values(const problem& p, const vector_d& v) {
   std::string text;
   for (std::size_t i = 0; i < v.size(); ++i) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.6g", v[i]);
-    text += (i ? ", " : "") + value_name(p, i) + " = " + buffer;
+    text += (i ? ", " : "") + value_name(p, i) + " = " + format_g(v[i], 6);
   }
   return text;
 }
@@ -109,9 +104,7 @@ void warn_rivals(const problem& p, fit_result& out) {
     if (std::any_of(seen.begin(), seen.end(), [&](const vector_d& v) { return same_values(v, s.to, out.estimates); }))
       continue;
     seen.push_back(s.to);
-    char ratio[64];
-    std::snprintf(ratio, sizeof ratio, "%.6g", s.ssr / out.ssr);
-    out.warnings.push_back("another minimum fits nearly as well (sum of squares " + std::string(ratio) +
+    out.warnings.push_back("another minimum fits nearly as well (sum of squares " + format_g(s.ssr / out.ssr, 6) +
                            " times the best): " + list_values(p, s.to));
   }
 }

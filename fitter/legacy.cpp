@@ -9,6 +9,7 @@
 #include "common/lines.h"
 #include "common/numparse.h"
 #include "common/table.h"
+#include "fitter/models.h"
 #include "fitter/report.h"
 
 namespace {
@@ -83,14 +84,9 @@ std::string guess_problem(const table& guess, const std::string& sigma, problem&
       !error.empty()) {
     return error;
   }
-  measured d;
-  if (std::string error = read_data(m, d); !error.empty()) return error;
-  std::vector<std::vector<double>> sigmas;
-  if (!sigma.empty()) {
-    if (std::string error = read_sigma(m, d, sigmas); !error.empty()) return error;
-  }
-  out = make_problem(std::move(m), std::move(d));
-  if (!sigmas.empty()) weigh(out, sigmas);
+  loaded l = load_measurements(std::move(m));
+  if (!l.error.empty()) return l.error;
+  out = std::move(l.p);
   if (residual_count(out) <= out.fitted.size()) {
     return "\"dat.txt\" holds too few points for " + std::to_string(out.fitted.size()) + " fitted values";
   }

@@ -7,12 +7,6 @@ namespace {
 
 using column = dlib::matrix<double, 0, 1>;
 
-double sum_of_squares(const vector_d& r) {
-  double s = 0;
-  for (double v : r) s += v * v;
-  return s;
-}
-
 column as_column(const vector_d& v) {
   column c(static_cast<long>(v.size()));
   for (std::size_t i = 0; i < v.size(); ++i) c(static_cast<long>(i)) = v[i];
@@ -104,7 +98,25 @@ trial try_step(const residual_function& f, lm_outcome& out, double lambda) {
   return t;
 }
 
+// Moves out to the values of a trial that lowers the sum, with the Jacobian
+// there; leaves out as it is and says why when there is no Jacobian.
+std::string accept(const residual_function& f, lm_outcome& out, trial& t) {
+  matrix_d j;
+  if (std::string error = jacobian_at(f, t.x, j); !error.empty()) return error;
+  out.x = std::move(t.x);
+  out.r = std::move(t.r);
+  out.ssr = t.ssr;
+  out.j = std::move(j);
+  return {};
+}
+
 }  // namespace
+
+double sum_of_squares(const vector_d& r) {
+  double s = 0;
+  for (double v : r) s += v * v;
+  return s;
+}
 
 lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, const lm_settings& s) {
   lm_outcome out;
@@ -124,16 +136,13 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
       out.failure = "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps";
       return out;
     }
-    const trial t = try_step(f, out, lambda);
+    trial t = try_step(f, out, lambda);
     if (!t.lowers) {
       lambda *= 10;  // a failed or useless trial: damp more and try again
       continue;
     }
     const bool small = out.ssr - t.ssr <= s.relative_ssr * out.ssr && small_step(t.step, out.x, s.relative_step);
-    out.x = t.x;
-    out.r = t.r;
-    out.ssr = t.ssr;
-    if (const std::string error = jacobian_at(f, out.x, out.j); !error.empty()) {
+    if (std::string error = accept(f, out, t); !error.empty()) {
       out.failure = error;
       return out;
     }
@@ -151,14 +160,8 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
 
 void polish(const residual_function& f, lm_outcome& minimum, int max_steps) {
   for (int i = 0; i < max_steps; ++i) {
-    const trial t = try_step(f, minimum, 0);
-    if (!t.lowers) return;
-    matrix_d j;
-    if (!jacobian_at(f, t.x, j).empty()) return;
-    minimum.x = t.x;
-    minimum.r = t.r;
-    minimum.ssr = t.ssr;
-    minimum.j = std::move(j);
+    trial t = try_step(f, minimum, 0);
+    if (!t.lowers || !accept(f, minimum, t).empty()) return;
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }
 }

@@ -15,6 +15,9 @@ using matrix_d = dlib::matrix<double>;
 // Residuals at x, and with jacobian also their derivatives (one row per
 // residual, one column per value). Returns an empty string, or why there are
 // none at x (the solver then treats x as a failed trial).
+// The sum of the squares of r.
+double sum_of_squares(const vector_d& r);
+
 using residual_function = std::function<std::string(const vector_d& x, bool jacobian, vector_d& r, matrix_d& j)>;
 
 struct lm_settings {

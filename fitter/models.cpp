@@ -32,7 +32,7 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
     return error;
   }
   std::cout << " Saving \"" << name << ".fit.txt\" and \"" << name << ".curve.txt\"" << std::endl;
-  if (std::string error = draw_plot(p, r.best, p.m.file + " fitted to " + p.m.data, name + ".png"); !error.empty()) {
+  if (std::string error = draw_plot(p, r.best, c, p.m.file + " fitted to " + p.m.data, name + ".png"); !error.empty()) {
     std::cerr << "ratefit: warning: no picture \"" << name << ".png\": " << error << std::endl;
   } else {
     std::cout << " Saving \"" << name << ".png\"" << std::endl;
@@ -96,6 +96,10 @@ std::string model_name(const std::string& path) {
 loaded load_problem(const std::string& path) {
   mechanism m;
   if (std::string error = read_mechanism(path, m); !error.empty()) return {{}, error};
+  return load_measurements(std::move(m));
+}
+
+loaded load_measurements(mechanism m) {
   measured d;
   if (std::string error = read_data(m, d); !error.empty()) return {{}, error};
   std::vector<std::vector<double>> sigma;

@@ -13,6 +13,10 @@ struct loaded {
 };
 loaded load_problem(const std::string& path);
 
+// The problem of a mechanism already read: its data file and, when it names
+// one, its sigma file.
+loaded load_measurements(mechanism m);
+
 // The name of a model's results: the file name without its folder and its
 // last ".txt".
 std::string model_name(const std::string& path);

@@ -74,9 +74,8 @@ std::string plot_items(const std::string& data, std::size_t columns, const std::
   return text;
 }
 
-std::string script(const problem& p, const values& v, const std::string& title, const std::string& out) {
-  trajectory c;
-  if (!concentrations(p, v, c).empty()) return {};
+std::string script(const problem& p, const values& v, const trajectory& c, const std::string& title,
+                   const std::string& out) {
   const std::size_t n = p.m.columns.size();
   std::vector<std::string> titles;
   for (const column_model& col : p.m.columns) titles.push_back(column_title(p, col));
@@ -116,13 +115,14 @@ std::string run_gnuplot(const std::string& script_path) {
 
 }  // namespace
 
-std::string draw_plot(const problem& p, const values& v, const std::string& title, const std::string& png) {
+std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
+                      const std::string& png) {
   new_file out;
   if (std::string error = new_file_open(png, out); !error.empty()) return error;
   const char* dir = std::getenv("TMPDIR");
   std::string temp_script = std::string(dir && *dir ? dir : "/tmp") + "/ratefit-plot.XXXXXX";
   const int fd = mkstemp(temp_script.data());
-  const std::string text = script(p, v, title, out.path);
+  const std::string text = script(p, v, c, title, out.path);
   bool written = fd >= 0 && !text.empty() && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   if (fd >= 0) written = close(fd) == 0 && written;
   std::string error = written ? run_gnuplot(temp_script) : "cannot write gnuplot's script";

@@ -6,7 +6,9 @@
 
 #include "fitter/problem.h"
 
-// Draws the columns of p for the values v into the PNG file png (replaced
-// only when gnuplot has drawn it completely); title heads the picture.
-// Returns an empty string, or why there is no picture.
-std::string draw_plot(const problem& p, const values& v, const std::string& title, const std::string& png);
+// Draws the columns of p for the values v, whose concentrations at the
+// data's times are c, into the PNG file png (replaced only when gnuplot has
+// drawn it completely); title heads the picture. Returns an empty string, or
+// why there is no picture.
+std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
+                      const std::string& png);

@@ -16,9 +16,9 @@ void add_free(const std::vector<named_value>& named, role kind, std::vector<free
   }
 }
 
-double& slot(values& v, const free_value& f) {
-  auto& list = f.kind == role::rate ? v.k : f.kind == role::initial ? v.c0 : v.factors;
-  return list[static_cast<std::size_t>(f.index)];
+// The factor of a term of a column line: its number times its factor's value.
+double term_scale(const column_term& term, const values& v) {
+  return term.number * (term.factor >= 0 ? v.factors[static_cast<std::size_t>(term.factor)] : 1.0);
 }
 
 // The parameters of the integration whose sensitivities the fit needs, in
@@ -40,12 +40,11 @@ double derivative(const problem& p, const values& v, const trajectory& c, std::s
   const std::size_t species = p.m.species.size();
   double d = 0;
   for (const column_term& term : p.m.columns[j].terms) {
-    const double scale = term.number * (term.factor >= 0 ? v.factors[static_cast<std::size_t>(term.factor)] : 1.0);
     const std::size_t at = i * species + static_cast<std::size_t>(term.species);
     if (f.kind == role::factor) {
       if (term.factor == f.index) d += term.number * c.c[at];
     } else {
-      d += scale * c.dc[at * wanted + w];
+      d += term_scale(term, v) * c.dc[at * wanted + w];
     }
   }
   // ln k is what the solver varies: dk / d ln k = k.
@@ -65,8 +64,7 @@ problem make_problem(mechanism m, measured data) {
 
 const named_value& describe(const problem& p, std::size_t i) {
   const free_value& f = p.fitted[i];
-  const auto& list = f.kind == role::rate ? p.m.rates : f.kind == role::initial ? p.m.initials : p.m.factors;
-  return list[static_cast<std::size_t>(f.index)];
+  return named_list(p.m, f.kind)[static_cast<std::size_t>(f.index)];
 }
 
 std::string value_name(const problem& p, std::size_t i) {
@@ -76,9 +74,8 @@ std::string value_name(const problem& p, std::size_t i) {
 
 vector_d to_solver(const problem& p, const values& v) {
   vector_d x;
-  values copy = v;
   for (const free_value& f : p.fitted) {
-    const double value = slot(copy, f);
+    const double value = value_list(v, f.kind)[static_cast<std::size_t>(f.index)];
     x.push_back(f.kind == role::rate ? std::log(value) : value);
   }
   return x;
@@ -86,7 +83,9 @@ vector_d to_solver(const problem& p, const values& v) {
 
 values from_solver(const problem& p, const vector_d& x) {
   values v = p.base;
-  for (std::size_t i = 0; i < p.fitted.size(); ++i) slot(v, p.fitted[i]) = natural(p, i, x);
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    value_list(v, p.fitted[i].kind)[static_cast<std::size_t>(p.fitted[i].index)] = natural(p, i, x);
+  }
   return v;
 }
 
@@ -100,8 +99,7 @@ double column_value(const problem& p, const values& v, const trajectory& c, std:
   const std::size_t species = p.m.species.size();
   double sum = 0;
   for (const column_term& term : p.m.columns[j].terms) {
-    const double scale = term.number * (term.factor >= 0 ? v.factors[static_cast<std::size_t>(term.factor)] : 1.0);
-    sum += scale * c.c[i * species + static_cast<std::size_t>(term.species)];
+    sum += term_scale(term, v) * c.c[i * species + static_cast<std::size_t>(term.species)];
   }
   return sum;
 }

@@ -35,6 +35,17 @@ struct problem {
   vector_d weight;                 // 1 / sigma of every residual, in their order; empty: all 1
 };
 
+// The list of a mechanism (rates, initials, factors) or of a values record
+// (k, c0, factors) that holds the values of a role.
+template <class Mechanism>
+auto& named_list(Mechanism& m, role kind) {
+  return kind == role::rate ? m.rates : kind == role::initial ? m.initials : m.factors;
+}
+template <class Values>
+auto& value_list(Values& v, role kind) {
+  return kind == role::rate ? v.k : kind == role::initial ? v.c0 : v.factors;
+}
+
 // The problem of a mechanism and its data: every value not marked fixed is
 // fitted.
 problem make_problem(mechanism m, measured data);

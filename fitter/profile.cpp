@@ -26,10 +26,7 @@ struct profiler {
     if (start.empty()) {
       vector_d r;
       matrix_d unused;
-      if (!reduced(start, false, r, unused).empty()) return NAN;
-      double s = 0;
-      for (double v : r) s += v * v;
-      return s;
+      return reduced(start, false, r, unused).empty() ? sum_of_squares(r) : NAN;
     }
     const lm_outcome o = levenberg_marquardt(reduced, start, settings);
     if (!o.failure.empty()) return NAN;

@@ -118,8 +118,7 @@ std::string fit_file(const problem& p, const fit_result& r) {
   mechanism m = p.m;
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
     const free_value& f = p.fitted[i];
-    auto& list = f.kind == role::rate ? m.rates : f.kind == role::initial ? m.initials : m.factors;
-    list[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
+    named_list(m, f.kind)[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
   }
   // The data file as found from the working directory, where this file is.
   if (m.data_line > 0) {

@@ -2,20 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 
-namespace {
+#include "fitter/report.h"
 
-std::string format_g(double v, int digits) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
-  return buffer;
-}
+namespace {
 
 // The covariance of the solver's values, s^2 (JtJ)^-1. Standard errors of
 // rate constants follow from it by d k / d ln k = k; correlations are the

@@ -41,10 +41,11 @@ TEST(Ratefit, FitsTheDocumentedExampleAndItsResultFitsAgain) {
   const run_result r = run(RATEFIT_EXE, {"abc.txt"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  for (const char* file : {"abc.fit.txt", "abc.curve.txt", "abc.png"}) EXPECT_TRUE(fs::exists(dir / file)) << file;
+  EXPECT_TRUE(fs::exists(dir / "abc.png"));
+  EXPECT_EQ(read_file(dir / "abc.fit.txt"), read_file(fs::path(TESTS_DIR) / "fitter" / "consecutive-fit.txt"));
+  EXPECT_EQ(read_file(dir / "abc.curve.txt"), read_file(fs::path(TESTS_DIR) / "fitter" / "consecutive-curve.txt"));
   const table curve = fileIn((dir / "abc.curve.txt").c_str());
   ASSERT_EQ(curve.size(), 50u);
-  EXPECT_EQ(curve[0].size(), 10u);  // t, three measured and fitted pairs, A B C
   // The result is a mechanism file that fits again to the same values.
   const run_result again = run(RATEFIT_EXE, {"abc.fit.txt"}, dir.path);
   ASSERT_EQ(again.status, 0) << again.err;
@@ -64,10 +65,7 @@ TEST(Ratefit, RanksModelsByAic) {
   write_file(dir / "ab.txt", single_step_model);
   const run_result r = run(RATEFIT_EXE, {"ab.txt", "abc.txt"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string models = read_file(dir / "models.txt");
-  EXPECT_EQ(models.substr(0, 13), "# model  AIC ");
-  EXPECT_EQ(models.substr(models.find('\n') + 1, 4), "abc ");
-  EXPECT_NE(models.find("\nab "), std::string::npos);
+  EXPECT_EQ(read_file(dir / "models.txt"), read_file(fs::path(TESTS_DIR) / "fitter" / "consecutive-models.txt"));
 }
 
 TEST(Ratefit, ErrorsNameTheirPlaceAndLeaveResultsAlone) {

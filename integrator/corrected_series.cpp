@@ -1,17 +1,14 @@
 #include "integrator/corrected_series.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "common/atomic_file.h"
-#include "common/lines.h"
 #include "common/numparse.h"
 #include "integrator/baseline.h"
 #include "integrator/noise.h"
+#include "integrator/series_reader.h"
 
 namespace {
 
@@ -70,59 +67,6 @@ std::string close_spectrum(spectrum_state& s, const std::vector<peak>& windows, 
   return {};
 }
 
-std::string where(const char* path, long long line_no) {
-  return std::string("bandsum: ") + path + " line " + std::to_string(line_no) + ": ";
-}
-
-}  // namespace
-
-namespace {
-
-// The counters of the series being read, for its messages.
-struct series_position {
-  const char* path;
-  long long line_no = 0;
-  long long open_since = 0;  // line of the first sample of the spectrum being read
-  int blocks = 0;
-  std::size_t first_samples = 0;
-};
-
-// A line beginning with "&": checks the spectrum's length and closes it.
-std::string on_separator(series_position& at, spectrum_state& s, const std::vector<peak>& windows,
-                         const bandsum_options& options, grid& sums, grid& sigmas) {
-  if (at.blocks == 0) {
-    at.first_samples = s.seen;
-  } else if (s.seen != at.first_samples) {
-    return where(at.path, at.line_no) + "the spectrum closed here holds " + std::to_string(s.seen) +
-           " samples, but the first spectrum holds " + std::to_string(at.first_samples) +
-           "; every spectrum must hold the same number of samples";
-  }
-  if (at.blocks == INT_MAX) return where(at.path, at.line_no) + "more spectra than bandsum can count";
-  if (std::string e = close_spectrum(s, windows, options, sums, sigmas); !e.empty()) {
-    return where(at.path, at.line_no) + "spectrum " + std::to_string(at.blocks) + " (closed here) " + e;
-  }
-  ++at.blocks;
-  start_spectrum(s);
-  return {};
-}
-
-// What is wrong with the series once read through, or "".
-std::string at_end(lines::status status, const std::string& error, const series_position& at,
-                   const spectrum_state& s) {
-  const std::string path = at.path;
-  if (status == lines::status::not_opened) return "bandsum: cannot open the spectrum series " + path;
-  if (!error.empty()) return error;
-  if (status == lines::status::read_error) return "bandsum: " + path + ": read error: " + std::strerror(errno);
-  if (s.seen != 0) {
-    return "bandsum: " + path + ": the samples from line " + std::to_string(at.open_since) +
-           " on are not closed by a line beginning with \"&\"; every spectrum, the last included, must end with one";
-  }
-  if (at.blocks == 0) {
-    return "bandsum: " + path + ": no spectrum found; every spectrum must end with a line beginning with \"&\"";
-  }
-  return {};
-}
-
 }  // namespace
 
 std::string seriesInCorrected(const char* path, const std::vector<peak>& windows, const bandsum_options& options,
@@ -132,33 +76,23 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
   spectrum_state s;
   s.windows.resize(windows.size());
   s.recent.n = std::max<std::size_t>(options.baseline, 1);
-  series_position at{path};
-  std::string error;
-  const auto status = lines::for_each_line(path, [&](std::string_view line) {
-    ++at.line_no;
-    switch (lines::classify(line)) {
-      case lines::kind::empty:
-      case lines::kind::comment: return true;
-      case lines::kind::separator:
-        error = on_separator(at, s, windows, options, sums, sigmas);
-        return error.empty();
-      case lines::kind::data: break;
-    }
+  const auto read = [&](std::string_view line) {
     const char* p = line.data();
     const char* const end = p + line.size();
     double x = 0.0;
     double y = 0.0;
-    if (!numparse::scan_double(p, end, x) || !numparse::scan_double(p, end, y)) {
-      error = where(path, at.line_no) + "a sample line must begin with two numbers, x and the intensity";
-      return false;
-    }
-    if (s.seen == 0) at.open_since = at.line_no;
+    if (!numparse::scan_double(p, end, x) || !numparse::scan_double(p, end, y)) return false;
     add_sample(s, windows, options, x, y);
     return true;
-  });
-  if (std::string problem = at_end(status, error, at, s); !problem.empty()) return problem;
-  nBlocks = at.blocks;
-  return {};
+  };
+  const auto close = [&](const series_position& at) {
+    if (std::string e = close_spectrum(s, windows, options, sums, sigmas); !e.empty()) {
+      return where(at) + "spectrum " + std::to_string(at.blocks) + " (closed here) " + e;
+    }
+    start_spectrum(s);
+    return std::string();
+  };
+  return read_series(path, nBlocks, read, close);
 }
 
 std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute) {

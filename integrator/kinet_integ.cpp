@@ -19,6 +19,7 @@
 #include "common/numparse.h"
 #include "integrator/bandsum_options.h"
 #include "integrator/corrected_series.h"
+#include "integrator/series_reader.h"
 #include "integrator/window_cells.h"
 
 namespace {
@@ -160,87 +161,41 @@ void genIntegral(const point& s, const std::vector<peak>& windows, std::vector<d
 std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& sums, int& nBlocks) {
   sums.assign(windows.size(), {});
   std::vector<double> current(windows.size(), 0.0);  // sums of the spectrum being read
-  int blocks = 0;
-  std::size_t samples = 0;        // in the spectrum being read
-  std::size_t first_samples = 0;  // in the first spectrum
-  long long line_no = 0;
-  long long open_since = 0;  // line of the first sample of the spectrum being read
-  std::string error;
   window_cells cells;
   window_cells* const cell_index = cut_cells(windows, cells) ? &cells : nullptr;  // else every window is tested
   std::error_code size_error;
   const std::uintmax_t file_bytes = std::filesystem::file_size(path, size_error);
-  std::uintmax_t bytes_read = 0;
+  int block = 0;  // the spectrum being read
 
-  // Inlined into the line loop, which then keeps the line's work to itself
-  // instead of making a call for every line.
-  const auto status = lines::for_each_line(path, [&, cell_index](std::string_view line) __attribute__((always_inline)) {
-    ++line_no;
-    bytes_read += line.size() + 1;
-    switch (lines::classify(line)) {
-      case lines::kind::empty:
-      case lines::kind::comment: return true;
-      case lines::kind::separator:
-        if (blocks == 0) {
-          first_samples = samples;
-          // Spectra are alike, so the first one's share of the file tells
-          // about how many there are: room for them all (and a little
-          // more) keeps the sums from growing by doubling. At most 32 MiB
-          // is set aside this way, whatever the file claims.
-          if (!size_error && bytes_read > 0 && !sums.empty()) {
-            const std::uintmax_t most = (std::uintmax_t{1} << 22) / sums.size();
-            const std::uintmax_t estimate = std::min(file_bytes / bytes_read, most);
-            for (auto& row : sums) row.reserve(static_cast<std::size_t>(estimate + estimate / 100 + 2));
-          }
-        } else if (samples != first_samples) {
-          error = where(path, line_no) + "the spectrum closed here holds " + std::to_string(samples) +
-                  " samples, but the first spectrum holds " + std::to_string(first_samples) +
-                  "; every spectrum must hold the same number of samples";
-          return false;
-        }
-        if (blocks == INT_MAX) {
-          error = where(path, line_no) + "more spectra than bandsum can count";
-          return false;
-        }
-        for (std::size_t k = 0; k < current.size(); ++k) {
-          sums[k].push_back(current[k]);
-          current[k] = 0.0;
-        }
-        ++blocks;
-        samples = 0;
-        return true;
-      case lines::kind::data: break;
-    }
+  const auto read = [&, cell_index](std::string_view line) __attribute__((always_inline)) {
     double x = 0.0;
     double y = 0.0;
-    if (!read_sample(line, cell_index, x, y)) {
-      error = where(path, line_no) + "a sample line must begin with two numbers, x and the intensity";
-      return false;
-    }
-    if (samples == 0) open_since = line_no;
+    if (!read_sample(line, cell_index, x, y)) return false;
     if (cell_index != nullptr) {
       add_to_cell(*cell_index, y, current);
     } else {
-      genIntegral(point{x, y, blocks}, windows, current);
+      genIntegral(point{x, y, block}, windows, current);
     }
-    ++samples;
     return true;
-  });
-
-  if (status == lines::status::not_opened) {
-    return std::string("bandsum: cannot open the spectrum series ") + path;
-  }
-  if (!error.empty()) return error;
-  if (status == lines::status::read_error) return std::string("bandsum: ") + path + ": read error: " + std::strerror(errno);
-  if (samples != 0) {
-    return std::string("bandsum: ") + path + ": the samples from line " + std::to_string(open_since) +
-           " on are not closed by a line beginning with \"&\"; every spectrum, the last included, must end with one";
-  }
-  if (blocks == 0) {
-    return std::string("bandsum: ") + path + ": no spectrum found; every spectrum must end with a line beginning with \"&\"";
-  }
-  nBlocks = blocks;
-  return {};
+  };
+  const auto close = [&](const series_position& at) {
+    // Spectra are alike, so the first one's share of the file tells about
+    // how many there are: room for them all (and a little more) keeps the
+    // sums from growing by doubling. At most 32 MiB is set aside this way,
+    // whatever the file claims.
+    if (at.blocks == 0 && !size_error && at.bytes_read > 0 && !sums.empty()) {
+      const std::uintmax_t most = (std::uintmax_t{1} << 22) / sums.size();
+      const std::uintmax_t estimate = std::min(file_bytes / static_cast<std::uintmax_t>(at.bytes_read), most);
+      for (auto& row : sums) row.reserve(static_cast<std::size_t>(estimate + estimate / 100 + 2));
+    }
+    for (std::size_t k = 0; k < current.size(); ++k) {
+      sums[k].push_back(current[k]);
+      current[k] = 0.0;
+    }
+    ++block;
+    return std::string();
+  };
+  return read_series(path, nBlocks, read, close);
 }
 
 namespace {

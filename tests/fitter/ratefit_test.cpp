@@ -73,10 +73,13 @@ TEST(Ratefit, ErrorsNameTheirPlaceAndLeaveResultsAlone) {
     const char* name;
     std::string model, dat, err;
   } cases[] = {
-      {"unknown keyword", "A -> B k = 1\nA = 1\ncolum 1 = A\n", "0 1\n1 0.5\n2 0.25\n", "m.txt:3: "},
-      {"nan in a used column", "A -> B k = 1\nA = 1\ncolumn 1 = A\n", "0 1\n1 nan\n2 0.25\n", "dat.txt line 2: "},
+      {"unknown keyword", "A -> B k = 1\nA = 1\ncolum 1 = A\n", "0 1\n1 0.5\n2 0.25\n",
+       "ratefit: m.txt:3: unknown keyword \"colum\"\n"},
+      {"nan in a used column", "A -> B k = 1\nA = 1\ncolumn 1 = A\n", "0 1\n1 nan\n2 0.25\n",
+       "ratefit: dat.txt line 2: column 1 is \"nan\", not a number\n"},
       {"no trace of the step", "A -> B k = 1\nA = 1\ncolumn 1 = A + B\n", "0 1\n1 1\n2 1\n3 1\n",
-       "ratefit: m.txt: k falls to 0: setting it to 0 changes no residual"},
+       "ratefit: m.txt: k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step "
+       "(hold it fixed or remove the step); no result was written\n"},
       {"too few points", "A -> B k = 1\nA = 1\nB = 0\ncolumn 1 = A\n", "0 1\n1 0.5\n",
        "ratefit: m.txt: 2 measured points cannot determine 3 fitted values\n"},
   };
@@ -87,7 +90,7 @@ TEST(Ratefit, ErrorsNameTheirPlaceAndLeaveResultsAlone) {
     write_file(dir / "m.fit.txt", "old fit\n");
     const run_result r = run(RATEFIT_EXE, {"m.txt"}, dir.path);
     EXPECT_EQ(r.status, 1) << c.name;
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(r.err, c.err) << c.name;
     EXPECT_EQ(read_file(dir / "m.fit.txt"), "old fit\n") << c.name;
     EXPECT_FALSE(fs::exists(dir / "m.curve.txt")) << c.name;
   }
@@ -132,7 +135,8 @@ TEST(Ratefit, GuessModeErrorsLeaveResultsAlone) {
        "ratefit: \"guess.txt\" must hold three rows: k; A0 B0; begin_time end_time\n"},
       {"k not positive", dat, "-1\n1 0\n0 10\n",
        "ratefit: the rate constant k of \"guess.txt\" must be a number above 0: it is fitted as a positive value\n"},
-      {"nan in column B", "0 1 0\n1 0.74 nan\n2 0.55 0.45\n", guess, "ratefit: dat.txt line 2: "},
+      {"nan in column B", "0 1 0\n1 0.74 nan\n2 0.55 0.45\n", guess,
+       "ratefit: dat.txt line 2: column 2 is \"nan\", not a number\n"},
       {"too few points", "0 1\n1 0.7\n", guess, "ratefit: \"dat.txt\" holds too few points for 2 fitted values\n"},
   };
   for (const auto& c : cases) {
@@ -142,7 +146,7 @@ TEST(Ratefit, GuessModeErrorsLeaveResultsAlone) {
     write_file(dir / "fit.txt", "old fit\n");
     const run_result r = run(RATEFIT_EXE, {}, dir.path);
     EXPECT_EQ(r.status, 1) << c.name;
-    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.name << ": " << r.err;
+    EXPECT_EQ(r.err, c.err) << c.name;
     EXPECT_EQ(read_file(dir / "fit.txt"), "old fit\n") << c.name;
     EXPECT_FALSE(fs::exists(dir / "fitcurve.txt")) << c.name;
   }

@@ -2,4 +2,4 @@
 // arguments, the first-order fit of "guess.txt" to "dat.txt".
 #include "fitter/run.h"
 
-int main(int argc, char** argv) { return run_ratefit(argc, argv); }
+int main(int argc, char** argv) { return kinetics::run_ratefit(argc, argv); }

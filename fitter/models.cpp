@@ -5,8 +5,11 @@
 
 #include "common/atomic_file.h"
 #include "common/cli.h"
+#include "fitter/data.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
+
+namespace kinetics {
 
 namespace {
 
@@ -136,3 +139,5 @@ int simulate_model(const std::string& path) {
             << "\"\n" << std::endl;
   return 0;
 }
+
+}  // namespace kinetics

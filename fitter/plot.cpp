@@ -16,6 +16,8 @@
 
 extern char** environ;
 
+namespace kinetics {
+
 namespace {
 
 // A gnuplot string in single quotes, where a quote is written twice.
@@ -130,3 +132,5 @@ std::string draw_plot(const problem& p, const values& v, const trajectory& c, co
   if (!error.empty()) return error;  // out's new file goes with it
   return new_file_commit(out);
 }
+
+}  // namespace kinetics

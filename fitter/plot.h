@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "fitter/problem.h"
+#include "engine/problem.h"
+
+namespace kinetics {
 
 // Draws the columns of p for the values v, whose concentrations at the
 // data's times are c, into the PNG file png (replaced only when gnuplot has
@@ -12,3 +14,5 @@
 // why there is no picture.
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       const std::string& png);
+
+}  // namespace kinetics

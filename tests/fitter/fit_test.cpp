@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "fitter/fit.h"
+#include "engine/fit.h"
+#include "fitter/data.h"
 #include "tests/support/blackbox.h"
+
+using namespace kinetics;
 
 namespace {
 

@@ -2,7 +2,9 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "fitter/lm.h"
+#include "engine/lm.h"
+
+using namespace kinetics;
 
 namespace {
 

@@ -1,7 +1,9 @@
-#include "fitter/lm.h"
+#include "engine/lm.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace kinetics {
 
 namespace {
 
@@ -165,3 +167,5 @@ void polish(const residual_function& f, lm_outcome& minimum, int max_steps) {
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }
 }
+
+}  // namespace kinetics

@@ -1,11 +1,13 @@
-#include "fitter/fit.h"
+#include "engine/fit.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "fitter/profile.h"
-#include "fitter/report.h"
-#include "fitter/stats.h"
+#include "common/format.h"
+#include "engine/profile.h"
+#include "engine/stats.h"
+
+namespace kinetics {
 
 namespace {
 
@@ -187,3 +189,5 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   if (settings.profiles) add_profiles(p, lm, out);
   return out;
 }
+
+}  // namespace kinetics

@@ -9,6 +9,8 @@
 
 #include <dlib/matrix.h>
 
+namespace kinetics {
+
 using vector_d = std::vector<double>;
 using matrix_d = dlib::matrix<double>;
 
@@ -49,3 +51,5 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
 // sum, at most max_steps: the values then no longer depend, to the digits a
 // report shows, on the path that led there.
 void polish(const residual_function& f, lm_outcome& minimum, int max_steps = 20);
+
+}  // namespace kinetics

@@ -1,4 +1,4 @@
-#include "fitter/stats.h"
+#include "engine/stats.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,9 @@
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 
-#include "fitter/report.h"
+#include "common/format.h"
+
+namespace kinetics {
 
 namespace {
 
@@ -124,3 +126,5 @@ std::string statistics(const problem& p, const lm_outcome& best, fit_result& out
   add_warnings(p, out);
   return {};
 }
+
+}  // namespace kinetics

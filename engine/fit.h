@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "fitter/problem.h"
+#include "engine/problem.h"
+
+namespace kinetics {
 
 // Where one start began and ended.
 struct start_outcome {
@@ -58,3 +60,5 @@ std::vector<vector_d> starting_points(const problem& p);
 
 // Fits p. The problem needs more residuals than fitted values.
 fit_result fit(const problem& p, const fit_settings& settings = {});
+
+}  // namespace kinetics

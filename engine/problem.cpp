@@ -1,6 +1,8 @@
-#include "fitter/problem.h"
+#include "engine/problem.h"
 
 #include <cmath>
+
+namespace kinetics {
 
 namespace {
 
@@ -139,3 +141,5 @@ void weigh(problem& p, const std::vector<std::vector<double>>& sigma) {
     for (double s : column) p.weight.push_back(1 / s);
   }
 }
+
+}  // namespace kinetics

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "fitter/data.h"
-#include "fitter/lm.h"
+#include "engine/lm.h"
+#include "engine/measured.h"
 #include "model/kinetics.h"
 #include "model/mechanism.h"
+
+namespace kinetics {
 
 enum class role { rate, initial, factor };
 
@@ -82,3 +84,5 @@ std::string concentrations(const problem& p, const values& v, trajectory& out);
 
 // Weighs every residual by 1 / sigma of its point and column line.
 void weigh(problem& p, const std::vector<std::vector<double>>& sigma);
+
+}  // namespace kinetics

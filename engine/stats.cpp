@@ -25,10 +25,6 @@ bool covariance(const lm_outcome& best, double s2, matrix_d& cov) {
   return dlib::is_finite(cov);
 }
 
-double chain(const problem& p, std::size_t i, const vector_d& x) {
-  return p.fitted[i].kind == role::rate ? std::exp(x[i]) : 1.0;
-}
-
 void add_warnings(const problem& p, fit_result& out) {
   const std::size_t n = out.estimates.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -115,7 +111,7 @@ std::string statistics(const problem& p, const lm_outcome& best, fit_result& out
   for (std::size_t i = 0; i < n; ++i) {
     estimate& e = out.estimates[i];
     e.value = natural(p, i, best.x);
-    e.se = chain(p, i, best.x) * std::sqrt(cov(static_cast<long>(i), static_cast<long>(i)));
+    e.se = natural_slope(p, i, best.x) * std::sqrt(cov(static_cast<long>(i), static_cast<long>(i)));
     e.t_low = e.value - out.t_quantile * e.se;
     e.t_high = e.value + out.t_quantile * e.se;
     for (std::size_t j = 0; j < n; ++j) {

@@ -44,6 +44,15 @@ struct residual_model {
   std::function<std::string(const problem& p, const values& v, const trajectory& c, bool jacobian, vector_d& r,
                             matrix_d& j)>
       evaluate;
+  // A model whose residuals stand for more measured values than they are
+  // (a spectral series reduced to its basis) says how many they stand for,
+  // how many linear values it eliminates inside evaluate (they count as
+  // fitted values all the same), and the largest measured magnitude, for
+  // the rounding floor. 0: a point per residual, nothing eliminated, the
+  // data table's values.
+  std::size_t points = 0;
+  std::size_t eliminated = 0;
+  double largest = 0;
 };
 
 // Every column line of the mechanism against its column of the data table,

@@ -52,7 +52,7 @@ void add_warnings(const problem& p, fit_result& out) {
 // least as large. Otherwise the variance is fitted too: AIC = n ln(S / n) +
 // 2 (p + 1), BIC = n ln(S / n) + (p + 1) ln n, intervals from Student's t.
 void criteria(const problem& p, fit_result& out) {
-  const double fitted = static_cast<double>(p.fitted.size()), n = out.points;
+  const double fitted = static_cast<double>(p.fitted.size() + p.model.eliminated), n = out.points;
   out.weighted = !p.weight.empty();
   if (out.weighted) {
     out.aic = out.ssr + 2 * fitted;
@@ -91,14 +91,16 @@ double noise_floor(const problem& p) {
       top = std::max(top, std::abs(p.data.y[j][i] * weight));
     }
   }
+  if (p.model.largest > 0) top = p.model.largest;
   const double per_residual = 1e-8 * (top > 0 ? top : 1.0);
-  return static_cast<double>(residual_count(p)) * per_residual * per_residual;
+  const std::size_t points = p.model.points > 0 ? p.model.points : residual_count(p);
+  return static_cast<double>(points) * per_residual * per_residual;
 }
 
 std::string statistics(const problem& p, const lm_outcome& best, fit_result& out) {
   const std::size_t n = p.fitted.size();
-  out.points = static_cast<int>(best.r.size());
-  out.dof = out.points - static_cast<int>(n);
+  out.points = static_cast<int>(p.model.points > 0 ? p.model.points : best.r.size());
+  out.dof = out.points - static_cast<int>(n + p.model.eliminated);
   out.ssr = best.ssr;
   out.rms = std::sqrt(best.ssr / out.points);
   criteria(p, out);

@@ -1,0 +1,134 @@
+#include "engine/series.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace kinetics {
+
+namespace {
+
+// The thin singular value decomposition of a (rows >= columns), largest
+// singular value first.
+void sorted_svd(const matrix_d& a, matrix_d& u, vector_d& s, matrix_d& v) {
+  matrix_d uu, w, vv;
+  dlib::svd3(a, uu, w, vv);
+  std::vector<long> order(static_cast<std::size_t>(w.nr()));
+  std::iota(order.begin(), order.end(), 0L);
+  std::stable_sort(order.begin(), order.end(), [&](long x, long y) { return w(x) > w(y); });
+  u.set_size(uu.nr(), w.nr());
+  v.set_size(vv.nr(), w.nr());
+  s.clear();
+  for (long c = 0; c < w.nr(); ++c) {
+    const long from = order[static_cast<std::size_t>(c)];
+    dlib::set_colm(u, c) = dlib::colm(uu, from);
+    dlib::set_colm(v, c) = dlib::colm(vv, from);
+    s.push_back(w(from));
+  }
+}
+
+// The singular values of any matrix, largest first.
+vector_d singular_values(const matrix_d& a) {
+  if (a.size() == 0) return {};
+  matrix_d u, v;
+  vector_d s;
+  sorted_svd(a.nr() >= a.nc() ? a : matrix_d(dlib::trans(a)), u, s, v);
+  return s;
+}
+
+// How many leading values of s to keep: those above rounding, at most most.
+std::size_t kept(const vector_d& s, std::size_t most) {
+  const double tiny = s.empty() ? 0 : 1e-14 * s.front();
+  std::size_t k = 0;
+  while (k < s.size() && k < most && s[k] > tiny) ++k;
+  return k;
+}
+
+}  // namespace
+
+std::size_t basis_limit(std::size_t channels) {
+  const std::size_t budget = std::size_t{1} << 20;
+  return std::clamp<std::size_t>(channels ? budget / channels : 512, 16, 512);
+}
+
+series_reduction::series_reduction(std::size_t channels, const matrix_d& known, std::size_t max_rank)
+    : channels_(channels), max_rank_(std::max<std::size_t>(max_rank, 1)) {
+  out_.channels = channels;
+  const long m = static_cast<long>(channels);
+  if (known.nr() > 0) {
+    dlib::qr_decomposition<matrix_d> qr(dlib::trans(known));
+    known_basis_ = qr.get_q();
+    known_r_ = qr.get_r();
+  }
+  const long block = static_cast<long>(std::min<std::size_t>(max_rank_, channels));
+  block_.set_size(std::max(block, 1L), m);
+  u_.set_size(0, 0);
+  v_.set_size(m, 0);
+}
+
+void series_reduction::add(double t, const double* row) {
+  const long m = static_cast<long>(channels_);
+  out_.t.push_back(t);
+  dlib::matrix<double, 0, 1> d(m);
+  for (long c = 0; c < m; ++c) {
+    d(c) = row[c];
+    out_.total_ss += row[c] * row[c];
+    out_.largest = std::max(out_.largest, std::abs(row[c]));
+  }
+  if (known_basis_.nc() > 0) {
+    const dlib::matrix<double, 0, 1> g = dlib::trans(known_basis_) * d;
+    d -= known_basis_ * g;
+    known_part_.insert(known_part_.end(), g.begin(), g.end());
+  }
+  dlib::set_rowm(block_, static_cast<long>(in_block_)) = dlib::trans(d);
+  if (++in_block_ == static_cast<std::size_t>(block_.nr())) fold();
+}
+
+// Folds the block B into u diag(s) v': with P = B v and B - P v' = Re' Qe'
+// (a QR factorisation of its transpose), [old; B] = [u 0; 0 I] K [v Qe]'
+// with K = [diag(s) 0; P Re'], whose decomposition gives the new factors.
+void series_reduction::fold() {
+  if (in_block_ == 0) return;
+  const long b = static_cast<long>(in_block_), k = v_.nc(), n = u_.nr();
+  const matrix_d rows = dlib::rowm(block_, dlib::range(0, b - 1));
+  const matrix_d p = k > 0 ? matrix_d(rows * v_) : matrix_d(dlib::zeros_matrix<double>(b, 0));
+  const matrix_d e = k > 0 ? matrix_d(rows - p * dlib::trans(v_)) : rows;
+  dlib::qr_decomposition<matrix_d> qr(dlib::trans(e));
+  const matrix_d qe = qr.get_q(), re = qr.get_r();
+  matrix_d core = dlib::zeros_matrix<double>(k + b, k + b);
+  for (long i = 0; i < k; ++i) core(i, i) = s_[static_cast<std::size_t>(i)];
+  if (k > 0) dlib::set_subm(core, dlib::range(k, k + b - 1), dlib::range(0, k - 1)) = p;
+  dlib::set_subm(core, dlib::range(k, k + b - 1), dlib::range(k, k + b - 1)) = dlib::trans(re);
+  matrix_d cu, cv;
+  vector_d cs;
+  sorted_svd(core, cu, cs, cv);
+  const std::size_t keep = kept(cs, max_rank_);
+  for (std::size_t i = keep; i < cs.size(); ++i) out_.discarded_ss += cs[i] * cs[i];
+  const long kk = static_cast<long>(keep);
+  matrix_d grown = dlib::zeros_matrix<double>(n + b, k + b);
+  if (n > 0 && k > 0) dlib::set_subm(grown, dlib::range(0, n - 1), dlib::range(0, k - 1)) = u_;
+  dlib::set_subm(grown, dlib::range(n, n + b - 1), dlib::range(k, k + b - 1)) = dlib::identity_matrix<double>(b);
+  u_ = kk > 0 ? matrix_d(grown * dlib::colm(cu, dlib::range(0, kk - 1))) : matrix_d(n + b, 0);
+  const matrix_d wide = k > 0 ? matrix_d(dlib::join_rows(v_, qe)) : qe;
+  v_ = kk > 0 ? matrix_d(wide * dlib::colm(cv, dlib::range(0, kk - 1))) : matrix_d(static_cast<long>(channels_), 0);
+  s_.assign(cs.begin(), cs.begin() + kk);
+  in_block_ = 0;
+}
+
+reduced_series series_reduction::finish() {
+  fold();
+  const long n = static_cast<long>(out_.t.size()), k = v_.nc(), nk = known_basis_.nc();
+  matrix_d rest(n, k);
+  for (long c = 0; c < k; ++c) dlib::set_colm(rest, c) = dlib::colm(u_, c) * s_[static_cast<std::size_t>(c)];
+  const matrix_d known_part = dlib::reshape(dlib::mat(known_part_), n, nk);
+  out_.data = nk > 0 ? matrix_d(dlib::join_rows(known_part, rest)) : rest;
+  out_.basis = nk > 0 ? matrix_d(dlib::join_rows(known_basis_, v_)) : v_;
+  out_.known = dlib::zeros_matrix<double>(nk, nk + k);
+  if (nk > 0) dlib::set_subm(out_.known, dlib::range(0, nk - 1), dlib::range(0, nk - 1)) = dlib::trans(known_r_);
+  out_.singular = singular_values(out_.data);
+  // Rounding may leave the discarded sum a hair below 0 or above the whole.
+  out_.discarded_ss = std::clamp(out_.discarded_ss, 0.0, out_.total_ss);
+  return std::move(out_);
+}
+
+}  // namespace kinetics

@@ -1,0 +1,201 @@
+#include "engine/spectral.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/format.h"
+
+namespace kinetics {
+
+namespace {
+
+// The concentration of species s at spectrum i, or 1 for the offset (s < 0).
+double concentration(const trajectory& c, std::size_t species, std::size_t i, int s) {
+  return s < 0 ? 1.0 : c.c[i * species + static_cast<std::size_t>(s)];
+}
+
+// The species of the unknown columns: the absorbing ones, then -1 for the offset.
+std::vector<int> unknown_species(const spectral_setup& setup) {
+  std::vector<int> out = setup.absorbing;
+  if (setup.offset) out.push_back(-1);
+  return out;
+}
+
+matrix_d columns_of(const std::vector<int>& of, const trajectory& c, std::size_t species, std::size_t n) {
+  matrix_d out(static_cast<long>(n), static_cast<long>(of.size()));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t a = 0; a < of.size(); ++a) {
+      out(static_cast<long>(i), static_cast<long>(a)) = concentration(c, species, i, of[a]);
+    }
+  }
+  return out;
+}
+
+// The derivatives of the columns of the species in of by sensitivity parameter w.
+matrix_d slopes_of(const std::vector<int>& of, const trajectory& c, std::size_t species, std::size_t n,
+                   std::size_t w, std::size_t wanted) {
+  matrix_d out = dlib::zeros_matrix<double>(static_cast<long>(n), static_cast<long>(of.size()));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t a = 0; a < of.size(); ++a) {
+      if (of[a] < 0) continue;
+      const std::size_t at = i * species + static_cast<std::size_t>(of[a]);
+      out(static_cast<long>(i), static_cast<long>(a)) = c.dc[at * wanted + w];
+    }
+  }
+  return out;
+}
+
+// The series less the known spectra times their concentrations, in the basis.
+matrix_d unexplained(const reduced_series& s, const linear_part& l) {
+  if (l.known.nc() == 0) return s.data;
+  return s.data - l.known * s.known;
+}
+
+void put_column(matrix_d& j, long col, const matrix_d& m) {
+  long at = 0;
+  for (long r = 0; r < m.nr(); ++r) {
+    for (long c = 0; c < m.nc(); ++c) j(at++, col) = m(r, c);
+  }
+}
+
+// Golub and Pereyra's derivative of the projected residual R = (I - P) Y by
+// one parameter, with dU and dK the derivatives of the unknown and known
+// columns, A the unknown spectra and U+ the pseudo-inverse of U:
+// dR = -(I - P) (dU A + dK S_known) - (U+)' dU' R.
+matrix_d residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& du, const matrix_d& dk,
+                        const matrix_d& a, const matrix_d& res) {
+  matrix_d m = du * a;
+  if (dk.nc() > 0) m += dk * s.known;
+  m -= l.q * (dlib::trans(l.q) * m);
+  return -(m + dlib::trans(l.solve) * (dlib::trans(du) * res));
+}
+
+std::string evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const trajectory& c,
+                     bool jacobian, vector_d& r, matrix_d& j) {
+  const std::size_t species = p.m.species.size(), n = s.t.size();
+  linear_part l;
+  if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
+  const matrix_d y = unexplained(s, l);
+  const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
+  r.assign(static_cast<std::size_t>(res.size()), 0.0);
+  std::copy(res.begin(), res.end(), r.begin());
+  if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
+  for (double x : r) {
+    if (!std::isfinite(x)) return "the model of the series is not finite";
+  }
+  if (!jacobian) return {};
+  const std::size_t wanted = sensitivity_parameters(p).size();
+  j = dlib::zeros_matrix<double>(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  const matrix_d a = l.solve * y;
+  const std::vector<int> unknown = unknown_species(setup);
+  for (std::size_t f = 0, w = 0; f < p.fitted.size(); ++f) {
+    if (p.fitted[f].kind == role::factor) continue;
+    const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
+    const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
+    put_column(j, static_cast<long>(f), residual_slope(s, l, du, dk, a, res));
+    ++w;
+  }
+  return {};
+}
+
+}  // namespace
+
+residual_model spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup) {
+  residual_model model;
+  const std::size_t extra = series->truncated() ? 1 : 0;
+  model.count = [series, extra](const problem&) { return static_cast<std::size_t>(series->data.size()) + extra; };
+  model.evaluate = [series, setup](const problem& p, const values&, const trajectory& c, bool jacobian, vector_d& r,
+                                   matrix_d& j) { return evaluate(*series, setup, p, c, jacobian, r, j); };
+  model.points = series->t.size() * series->channels;
+  model.eliminated = unknown_species(setup).size() * series->channels;
+  model.largest = series->largest;
+  return model;
+}
+
+std::string linear_at(const spectral_setup& setup, const trajectory& c, std::size_t species, linear_part& out) {
+  const std::size_t n = species > 0 ? c.c.size() / species : 0;
+  out.unknown = columns_of(unknown_species(setup), c, species, n);
+  out.known = columns_of(setup.known, c, species, n);
+  if (out.unknown.nc() == 0 || out.unknown.nr() < out.unknown.nc()) {
+    return "there are fewer spectra than spectra to recover";
+  }
+  dlib::qr_decomposition<matrix_d> qr(out.unknown);
+  out.q = qr.get_q();
+  out.r = qr.get_r();
+  double top = 0, bottom = INFINITY;
+  for (long i = 0; i < out.r.nr(); ++i) {
+    top = std::max(top, std::abs(out.r(i, i)));
+    bottom = std::min(bottom, std::abs(out.r(i, i)));
+  }
+  out.condition = top / bottom;
+  if (!(bottom > 1e-13 * top) || !std::isfinite(top)) {
+    return "the concentrations of the absorbing species are linearly dependent";
+  }
+  const matrix_d r_inverse = dlib::inv(dlib::upperm(out.r));
+  out.solve = r_inverse * dlib::trans(out.q);
+  const matrix_d inverse = r_inverse * dlib::trans(r_inverse);
+  out.inverse_diagonal.clear();
+  for (long i = 0; i < inverse.nr(); ++i) out.inverse_diagonal.push_back(inverse(i, i));
+  return {};
+}
+
+matrix_d basis_spectra(const reduced_series& s, const linear_part& l) { return l.solve * unexplained(s, l); }
+
+matrix_d basis_residual(const reduced_series& s, const linear_part& l) {
+  const matrix_d y = unexplained(s, l);
+  return y - l.q * (dlib::trans(l.q) * y);
+}
+
+spectra_pass::spectra_pass(const linear_part& l, const matrix_d& known_spectra, std::size_t channels)
+    : l_(l),
+      known_spectra_(known_spectra),
+      sum_(dlib::zeros_matrix<double>(l.solve.nr(), static_cast<long>(channels))) {}
+
+void spectra_pass::add(std::size_t spectrum, const double* row) {
+  const long i = static_cast<long>(spectrum), m = sum_.nc();
+  row_.set_size(1, m);
+  for (long c = 0; c < m; ++c) row_(0, c) = row[c];
+  for (long k = 0; k < l_.known.nc(); ++k) row_ -= l_.known(i, k) * dlib::rowm(known_spectra_, k);
+  for (long a = 0; a < sum_.nr(); ++a) dlib::set_rowm(sum_, a) = dlib::rowm(sum_, a) + l_.solve(a, i) * row_;
+}
+
+namespace {
+
+vector_d singular_values_of(const matrix_d& a) {
+  if (a.size() == 0) return {};
+  matrix_d u, w, v;
+  dlib::svd3(a.nr() >= a.nc() ? a : matrix_d(dlib::trans(a)), u, w, v);
+  vector_d s(w.begin(), w.end());
+  std::sort(s.begin(), s.end(), std::greater<>());
+  return s;
+}
+
+}  // namespace
+
+rank_report series_rank(const reduced_series& s, const spectral_setup& setup, const linear_part& l, double sigma) {
+  rank_report out;
+  out.data = s.singular;
+  out.residual = singular_values_of(basis_residual(s, l));
+  const double n = static_cast<double>(s.t.size()), m = static_cast<double>(s.channels);
+  out.noise_level = sigma * (std::sqrt(n) + std::sqrt(m));
+  const double floor = std::max(out.noise_level, out.data.empty() ? 0.0 : 1e-10 * out.data.front());
+  out.above_noise = static_cast<int>(std::count_if(out.data.begin(), out.data.end(), [&](double v) {
+    return v > floor;
+  }));
+  // The known spectra take components of the data too.
+  out.unknown_columns = static_cast<int>(unknown_species(setup).size() + setup.known.size());
+  out.condition = l.condition;
+  if (out.unknown_columns > out.above_noise) {
+    out.warnings.push_back(std::to_string(out.unknown_columns) + " species spectra are fitted, but the data hold only " +
+                           std::to_string(out.above_noise) +
+                           " components above the noise: the spectra are not all identifiable (fewer absorbing "
+                           "species may describe the data)");
+  }
+  if (l.condition > 1e6) {
+    out.warnings.push_back("the concentrations of the absorbing species are nearly linearly dependent (condition " +
+                           format_g(l.condition, 3) + "): their spectra cannot be told apart");
+  }
+  return out;
+}
+
+}  // namespace kinetics

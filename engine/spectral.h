@@ -1,0 +1,89 @@
+// The whole matrix of a spectral series as a residual model: the series is
+// the concentrations of the absorbing species times their unknown spectra,
+// plus the known spectra of other species, plus noise. The unknown spectra
+// are eliminated by linear least squares at every evaluation (variable
+// projection), so the search varies the rate constants and initial
+// concentrations only; the Jacobian of the projected residuals is Golub and
+// Pereyra's, from the concentration sensitivities.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/problem.h"
+#include "engine/series.h"
+
+namespace kinetics {
+
+// Which species the series sees.
+struct spectral_setup {
+  std::vector<int> absorbing;  // species with an unknown spectrum, in the order of the results
+  std::vector<int> known;      // species with a known spectrum, in the order of the reduced series' known rows
+  bool offset = false;         // a constant spectrum beside them (a species of concentration 1 throughout)
+};
+
+// The residual model of a reduced series: the projected residual matrix in
+// the series' basis (spectra x basis vectors, one residual per cell), and
+// one residual more, constant, for the part of the series outside the basis
+// when there is one. Its points are spectra x channels, and the unknown
+// spectra (absorbing species and offset, times channels) count as fitted
+// values.
+residual_model spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup);
+
+// The linear part of a spectral fit for given concentrations: the columns
+// of the unknown spectra (absorbing species, then the offset) and of the
+// known ones, and the least-squares solution operator.
+struct linear_part {
+  matrix_d unknown;   // spectra x unknown columns: their concentrations
+  matrix_d known;     // spectra x known species
+  matrix_d q, r;      // U = q r, q with orthonormal columns, r upper triangular
+  matrix_d solve;     // unknown columns x spectra: (U'U)^-1 U', U = unknown
+  vector_d inverse_diagonal;  // of (U'U)^-1
+  double condition = 0;       // of U, from its triangular factor: largest over smallest diagonal
+};
+
+// The linear part at concentrations c. Returns why there is none (the
+// unknown columns are linearly dependent), or an empty string.
+std::string linear_at(const spectral_setup& setup, const trajectory& c, std::size_t species, linear_part& out);
+
+// The spectra of the unknown columns at concentrations c, in the series'
+// basis coordinates (unknown columns x basis vectors); and the projected
+// residual matrix (spectra x basis vectors).
+matrix_d basis_spectra(const reduced_series& s, const linear_part& l);
+matrix_d basis_residual(const reduced_series& s, const linear_part& l);
+
+// The second pass: the unknown spectra in every channel, from the series
+// read again spectrum by spectrum, S' = (U'U)^-1 U' (D - K S_known').
+class spectra_pass {
+ public:
+  // known_spectra: one row per known species, channels wide.
+  spectra_pass(const linear_part& l, const matrix_d& known_spectra, std::size_t channels);
+  void add(std::size_t spectrum, const double* row);
+  // unknown columns x channels
+  const matrix_d& spectra() const { return sum_; }
+
+ private:
+  const linear_part& l_;
+  const matrix_d& known_spectra_;
+  matrix_d sum_;
+  matrix_d row_;
+};
+
+// The rank of the series as the report gives it: the singular values of the
+// data and of the residual matrix (largest first), and how many of the
+// data's lie above the noise, sigma (sqrt(spectra) + sqrt(channels)), the
+// largest singular value of a matrix of pure noise of that size.
+struct rank_report {
+  vector_d data, residual;
+  double noise_level = 0;
+  int above_noise = 0;
+  int unknown_columns = 0;
+  double condition = 0;  // of the unknown columns' concentrations
+  std::vector<std::string> warnings;
+};
+
+rank_report series_rank(const reduced_series& s, const spectral_setup& setup, const linear_part& l,
+                        double sigma);
+
+}  // namespace kinetics

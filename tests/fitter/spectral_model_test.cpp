@@ -1,0 +1,162 @@
+// The whole matrix of a series fitted by variable projection, against a
+// direct dense implementation (every channel solved by QR on the full
+// matrix) and against the true values of noise-free series.
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+#include "engine/fit.h"
+#include "engine/spectral.h"
+
+using namespace kinetics;
+
+namespace {
+
+double gauss(double x, double at, double width) { return std::exp(-0.5 * std::pow((x - at) / width, 2)); }
+
+// Species spectra that overlap strongly: bands 1.5 widths apart.
+matrix_d overlapping_spectra(long species, long channels) {
+  matrix_d s(species, channels);
+  for (long a = 0; a < species; ++a) {
+    for (long c = 0; c < channels; ++c) {
+      const double x = static_cast<double>(c) / static_cast<double>(channels - 1);
+      s(a, c) = gauss(x, 0.35 + 0.15 * static_cast<double>(a), 0.1) + 0.3 * gauss(x, 0.8 - 0.2 * a, 0.15);
+    }
+  }
+  return s;
+}
+
+struct series_case {
+  std::string mechanism;  // with its true values; column line only to make it a valid file
+  vector_d truth;         // true rate constants
+  long times, channels;
+  double step;
+  int absorbing;          // the first species absorb
+};
+
+mechanism parsed(const std::string& text) {
+  mechanism m;
+  EXPECT_EQ(parse_mechanism("m.txt", text, m), "");
+  return m;
+}
+
+// The series D = C S' + noise, C at the true values.
+matrix_d simulate(const series_case& c, const mechanism& m, const vector_d& t, double noise) {
+  trajectory tr;
+  vector_d k, c0;
+  for (const named_value& v : m.rates) k.push_back(v.value);
+  for (const named_value& v : m.initials) c0.push_back(v.value);
+  EXPECT_EQ(solve(m.net, k, c0, 0, t, {}, tr), "");
+  const std::size_t species = m.species.size();
+  const matrix_d s = overlapping_spectra(c.absorbing, c.channels);
+  matrix_d d(c.times, c.channels);
+  unsigned seed = 99;
+  for (long i = 0; i < c.times; ++i) {
+    for (long ch = 0; ch < c.channels; ++ch) {
+      double sum = 0;
+      for (long a = 0; a < c.absorbing; ++a) sum += tr.c[static_cast<std::size_t>(i) * species + a] * s(a, ch);
+      seed = seed * 1103515245u + 12345u;
+      d(i, ch) = sum + noise * (2.0 * (seed >> 16 & 0x7fff) / 32767.0 - 1.0);
+    }
+  }
+  return d;
+}
+
+struct spectral_problem {
+  problem p;
+  std::shared_ptr<reduced_series> series;
+  spectral_setup setup;
+  matrix_d d;
+};
+
+spectral_problem make(const series_case& c, double noise, double start_factor) {
+  mechanism m = parsed(c.mechanism);
+  vector_d t;
+  for (long i = 0; i < c.times; ++i) t.push_back(c.step * static_cast<double>(i));
+  spectral_problem out;
+  out.d = simulate(c, m, t, noise);
+  for (named_value& k : m.rates) k.value *= start_factor;
+  series_reduction r(static_cast<std::size_t>(c.channels), matrix_d(0, c.channels), basis_limit(c.channels));
+  for (long i = 0; i < c.times; ++i) {
+    const matrix_d row = dlib::rowm(out.d, i);
+    r.add(t[static_cast<std::size_t>(i)], &row(0, 0));
+  }
+  out.series = std::make_shared<reduced_series>(r.finish());
+  for (int a = 0; a < c.absorbing; ++a) out.setup.absorbing.push_back(a);
+  measured data;
+  data.t = t;
+  out.p = make_problem(m, data);
+  out.p.model = spectral_model(out.series, out.setup);
+  return out;
+}
+
+// The dense reference: for rate constants exp(x), every channel of the full
+// matrix solved for its spectrum by QR, residuals C S' - D over every cell.
+std::string dense_residuals(const spectral_problem& sp, const vector_d& x, vector_d& r) {
+  const values v = from_solver(sp.p, x);
+  trajectory c;
+  if (std::string e = concentrations(sp.p, v, c); !e.empty()) return e;
+  const long n = sp.d.nr(), na = static_cast<long>(sp.setup.absorbing.size());
+  matrix_d u(n, na);
+  for (long i = 0; i < n; ++i) {
+    for (long a = 0; a < na; ++a) u(i, a) = c.c[static_cast<std::size_t>(i) * sp.p.m.species.size() + a];
+  }
+  dlib::qr_decomposition<matrix_d> qr(u);
+  const matrix_d fitted = u * qr.solve(sp.d);
+  r.clear();
+  for (long i = 0; i < n; ++i) {
+    for (long ch = 0; ch < sp.d.nc(); ++ch) r.push_back(fitted(i, ch) - sp.d(i, ch));
+  }
+  return {};
+}
+
+// Central differences of the dense residuals.
+residual_function dense(const spectral_problem& sp) {
+  return [&sp](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) -> std::string {
+    if (std::string e = dense_residuals(sp, x, r); !e.empty() || !jacobian) return e;
+    j.set_size(static_cast<long>(r.size()), static_cast<long>(x.size()));
+    for (std::size_t f = 0; f < x.size(); ++f) {
+      vector_d up = x, down = x, ru, rd;
+      up[f] += 1e-6;
+      down[f] -= 1e-6;
+      dense_residuals(sp, up, ru);
+      dense_residuals(sp, down, rd);
+      for (std::size_t i = 0; i < r.size(); ++i) j(static_cast<long>(i), static_cast<long>(f)) = (ru[i] - rd[i]) / 2e-6;
+    }
+    return {};
+  };
+}
+
+const series_case consecutive{"A -> B  k1 = 2\nB -> C  k2 = 0.2\nA = 1 fixed\ncolumn 1 = A\n", {2, 0.2}, 40, 15, 0.25, 3};
+
+TEST(spectral, the_reduced_residuals_hold_the_dense_sum_of_squares_and_its_slopes) {
+  const spectral_problem sp = make(consecutive, 1e-3, 1.3);
+  const vector_d x = to_solver(sp.p, sp.p.base);
+  vector_d r, dr;
+  matrix_d j, dj;
+  ASSERT_EQ(residuals(sp.p, x, true, r, j), "");
+  ASSERT_EQ(dense(sp)(x, true, dr, dj), "");
+  EXPECT_NEAR(sum_of_squares(r), sum_of_squares(dr), 1e-12 * sum_of_squares(dr));
+  const matrix_d jtj = dlib::trans(j) * j, djtj = dlib::trans(dj) * dj;
+  EXPECT_LT(dlib::max(dlib::abs(jtj - djtj)) / dlib::max(dlib::abs(djtj)), 1e-7);
+  const matrix_d g = dlib::trans(j) * dlib::mat(r), dg = dlib::trans(dj) * dlib::mat(dr);
+  EXPECT_LT(dlib::max(dlib::abs(g - dg)) / dlib::max(dlib::abs(dg)), 1e-7);
+}
+
+TEST(spectral, agrees_with_a_dense_qr_fit_to_1e_8_in_k) {
+  const spectral_problem sp = make(consecutive, 1e-3, 1.3);
+  const fit_result r = fit(sp.p, {200, false});
+  ASSERT_EQ(r.failure, "");
+  lm_outcome o = levenberg_marquardt(dense(sp), to_solver(sp.p, sp.p.base));
+  ASSERT_EQ(o.failure, "");
+  polish(dense(sp), o);
+  for (std::size_t i = 0; i < o.x.size(); ++i) {
+    EXPECT_NEAR(r.estimates[i].value, std::exp(o.x[i]), 1e-8 * std::exp(o.x[i])) << i;
+  }
+  // Degrees of freedom count every spectral value as fitted.
+  EXPECT_EQ(r.points, 40 * 15);
+  EXPECT_EQ(r.dof, 40 * 15 - 2 - 3 * 15);
+}
+
+}  // namespace

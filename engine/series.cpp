@@ -102,8 +102,14 @@ void series_reduction::fold() {
   matrix_d cu, cv;
   vector_d cs;
   sorted_svd(core, cu, cs, cv);
-  const std::size_t keep = kept(cs, max_rank_);
-  for (std::size_t i = keep; i < cs.size(); ++i) out_.discarded_ss += cs[i] * cs[i];
+  const std::size_t keep = kept(cs, std::min(max_rank_, channels_));
+  // What is dropped beyond the rank counts; components at the rounding
+  // level of the largest are rounding, not data.
+  const double rounding = cs.empty() ? 0 : 1e-14 * cs.front();
+  // The rank is at most the channels: beyond them everything is rounding.
+  for (std::size_t i = keep; i < std::min(cs.size(), channels_); ++i) {
+    out_.discarded_ss += cs[i] > rounding ? cs[i] * cs[i] : 0.0;
+  }
   const long kk = static_cast<long>(keep);
   matrix_d grown = dlib::zeros_matrix<double>(n + b, k + b);
   if (n > 0 && k > 0) dlib::set_subm(grown, dlib::range(0, n - 1), dlib::range(0, k - 1)) = u_;

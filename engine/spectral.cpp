@@ -191,6 +191,14 @@ rank_report series_rank(const reduced_series& s, const spectral_setup& setup, co
                            " components above the noise: the spectra are not all identifiable (fewer absorbing "
                            "species may describe the data)");
   }
+  const int left = static_cast<int>(std::count_if(out.residual.begin(), out.residual.end(), [&](double v) {
+    return v > std::max(out.noise_level, floor);
+  }));
+  if (left > 0) {
+    out.warnings.push_back("the residuals hold " + std::to_string(left) +
+                           " components above the noise: the model leaves part of the data unexplained (more "
+                           "absorbing species or another mechanism may be needed)");
+  }
   if (l.condition > 1e6) {
     out.warnings.push_back("the concentrations of the absorbing species are nearly linearly dependent (condition " +
                            format_g(l.condition, 3) + "): their spectra cannot be told apart");

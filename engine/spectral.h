@@ -73,7 +73,10 @@ class spectra_pass {
 // The rank of the series as the report gives it: the singular values of the
 // data and of the residual matrix (largest first), and how many of the
 // data's lie above the noise, sigma (sqrt(spectra) + sqrt(channels)), the
-// largest singular value of a matrix of pure noise of that size.
+// largest singular value of a matrix of pure noise of that size. It warns
+// when more spectra are fitted than the data hold components, when the
+// residuals hold components above the noise, and when the concentrations
+// of the unknown spectra are nearly linearly dependent.
 struct rank_report {
   vector_d data, residual;
   double noise_level = 0;

@@ -8,6 +8,7 @@
 #include "fitter/data.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
+#include "fitter/spectral_plot.h"
 
 namespace kinetics {
 
@@ -16,6 +17,11 @@ namespace {
 // The data a model is fitted to: its file and the columns it uses. Criteria
 // of models fitted to different data cannot be compared.
 std::string data_key(const problem& p) {
+  if (p.m.series.line != 0) {
+    std::string key = "series " + p.m.series.file.path;
+    for (const auto& [lo, hi] : p.m.series.channels) key += " " + format_g(lo, 17) + " " + format_g(hi, 17);
+    return key;
+  }
   std::string key = p.m.data;
   std::set<int> columns;
   for (const column_model& c : p.m.columns) columns.insert(c.column);
@@ -43,6 +49,48 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
   return {};
 }
 
+// The results of a fit to a series: NAME.fit.txt, NAME.curve.txt (the
+// concentrations) and NAME.spectra.txt together, then the pictures.
+std::string write_series_results(const std::string& name, const loaded& l, const fit_result& r,
+                                 const std::vector<std::string>& rank, const spectral_outcome& o) {
+  const std::string heading = "ratefit: " + l.p.m.file + " fitted to " + data_name(l.p);
+  const std::string fit_text = fit_file(l.p, r, rank);
+  const std::string curve_text = concentration_file(l.p, o.c, heading);
+  const std::string spectra_text = spectra_file(l.p, *l.spectral, o, heading);
+  if (std::string error = replace_files({{name + ".fit.txt", fit_text},
+                                         {name + ".curve.txt", curve_text},
+                                         {name + ".spectra.txt", spectra_text}});
+      !error.empty()) {
+    return error;
+  }
+  std::cout << " Saving \"" << name << ".fit.txt\", \"" << name << ".curve.txt\" and \"" << name
+            << ".spectra.txt\"" << std::endl;
+  for (const auto& [png, error] : draw_series_plots(l.p, *l.spectral, o, heading, name)) {
+    if (!error.empty()) {
+      std::cerr << "ratefit: warning: no picture \"" << png << "\": " << error << std::endl;
+    } else {
+      std::cout << " Saving \"" << png << "\"" << std::endl;
+    }
+  }
+  return {};
+}
+
+// The report of a fit, the rank lines of a series after it, and the results.
+std::string report_and_write(const std::string& path, const loaded& l, const fit_result& r) {
+  for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
+  if (!l.spectral) {
+    std::cout << std::endl;
+    return write_results(model_name(path), l.p, r);
+  }
+  spectral_outcome o;
+  if (std::string error = spectral_outcome_of(l.p, *l.spectral, r, o); !error.empty()) return path + ": " + error;
+  std::vector<std::string> rank{""};
+  for (std::string& line : rank_lines(*l.spectral, o)) rank.push_back(std::move(line));
+  for (const std::string& line : rank) std::cout << line << "\n";
+  std::cout << std::endl;
+  return write_series_results(model_name(path), l, r, rank, o);
+}
+
 bool unique_names(const std::vector<std::string>& paths) {
   std::set<std::string> names;
   for (const std::string& path : paths) {
@@ -59,20 +107,17 @@ bool unique_names(const std::vector<std::string>& paths) {
 bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std::string>& data) {
   loaded l = load_problem(path);
   if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
-  const std::size_t n = residual_count(l.p), fitted = l.p.fitted.size();
+  const std::size_t n = l.p.model.points > 0 ? l.p.model.points : residual_count(l.p);
+  const std::size_t fitted = l.p.fitted.size() + l.p.model.eliminated;
   if (n <= fitted) {
     return cli::fail("ratefit", path + ": " + std::to_string(n) + " measured points cannot determine " +
                                     std::to_string(fitted) + " fitted values") == 0;
   }
-  std::cout << "\n ratefit: " << path << " fitted to " << l.p.m.data << "\n" << std::endl;
+  std::cout << "\n ratefit: " << path << " fitted to " << data_name(l.p) << "\n" << std::endl;
   const fit_result r = fit(l.p);
   if (!r.failure.empty()) return cli::fail("ratefit", path + ": " + r.failure + "; no result was written") == 0;
-  for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
-  std::cout << std::endl;
-  if (std::string error = write_results(model_name(path), l.p, r); !error.empty()) {
-    return cli::fail("ratefit", error) == 0;
-  }
-  rows.push_back({model_name(path), r.aic, r.bic, r.rms, static_cast<int>(l.p.fitted.size())});
+  if (std::string error = report_and_write(path, l, r); !error.empty()) return cli::fail("ratefit", error) == 0;
+  rows.push_back({model_name(path), r.aic, r.bic, r.rms, static_cast<int>(fitted)});
   data.insert(data_key(l.p));
   return true;
 }
@@ -98,18 +143,29 @@ std::string model_name(const std::string& path) {
 
 loaded load_problem(const std::string& path) {
   mechanism m;
-  if (std::string error = read_mechanism(path, m); !error.empty()) return {{}, error};
+  if (std::string error = read_mechanism(path, m); !error.empty()) return {{}, error, {}};
+  if (m.series.line != 0) return load_series_problem(std::move(m));
   return load_measurements(std::move(m));
+}
+
+loaded load_series_problem(mechanism m) {
+  if (m.sigma_line != 0) {
+    return {{}, m.file + ":" + std::to_string(m.sigma_line) + ": a fit to a series takes no sigma file", {}};
+  }
+  auto s = std::make_shared<spectral_data>();
+  if (std::string error = load_series(m, *s); !error.empty()) return {{}, error, {}};
+  problem p = spectral_problem(std::move(m), *s);
+  return {std::move(p), {}, std::move(s)};
 }
 
 loaded load_measurements(mechanism m) {
   measured d;
-  if (std::string error = read_data(m, d); !error.empty()) return {{}, error};
+  if (std::string error = read_data(m, d); !error.empty()) return {{}, error, {}};
   std::vector<std::vector<double>> sigma;
   if (!m.sigma.empty()) {
-    if (std::string error = read_sigma(m, d, sigma); !error.empty()) return {{}, error};
+    if (std::string error = read_sigma(m, d, sigma); !error.empty()) return {{}, error, {}};
   }
-  loaded l{make_problem(std::move(m), std::move(d)), {}};
+  loaded l{make_problem(std::move(m), std::move(d)), {}, {}};
   if (!sigma.empty()) weigh(l.p, sigma);
   return l;
 }
@@ -132,10 +188,10 @@ int simulate_model(const std::string& path) {
     return cli::fail("ratefit", path + ": " + error);
   }
   const std::string name = model_name(path) + ".curve.txt";
-  const std::string heading = "ratefit: " + path + " simulated at the times of " + l.p.m.data;
-  const std::string text = curve_file(l.p, l.p.base, c, heading);
+  const std::string heading = "ratefit: " + path + " simulated at the times of " + data_name(l.p);
+  const std::string text = l.spectral ? concentration_file(l.p, c, heading) : curve_file(l.p, l.p.base, c, heading);
   if (std::string error = replace_file(name, text); !error.empty()) return cli::fail("ratefit", error);
-  std::cout << "\n ratefit: " << path << " simulated at the times of " << l.p.m.data << "\n Saving \"" << name
+  std::cout << "\n ratefit: " << path << " simulated at the times of " << data_name(l.p) << "\n Saving \"" << name
             << "\"\n" << std::endl;
   return 0;
 }

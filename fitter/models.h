@@ -5,19 +5,26 @@
 #include <vector>
 
 #include "engine/fit.h"
+#include "fitter/spectral_fit.h"
 
 namespace kinetics {
 
 // A mechanism file read with its data; error says why it could not be.
+// A mechanism fitted to a spectral series has its series beside.
 struct loaded {
   problem p;
   std::string error;
+  std::shared_ptr<const spectral_data> spectral;
 };
 loaded load_problem(const std::string& path);
 
 // The problem of a mechanism already read: its data file and, when it names
 // one, its sigma file.
 loaded load_measurements(mechanism m);
+
+// The problem of a mechanism that names a spectral series, with the series
+// read and reduced.
+loaded load_series_problem(mechanism m);
 
 // The name of a model's results: the file name without its folder and its
 // last ".txt".

@@ -2,6 +2,7 @@
 // with the residuals in a panel below, drawn by gnuplot.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/problem.h"
@@ -14,5 +15,12 @@ namespace kinetics {
 // why there is no picture.
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       const std::string& png);
+
+// The pieces every picture shares: text as a gnuplot string, and a PNG
+// file drawn by gnuplot from the script that script(output) makes for the
+// path gnuplot is to write, replaced only when gnuplot has drawn it
+// completely. Returns an empty string, or why there is no picture.
+std::string gnuplot_string(const std::string& text);
+std::string draw_png(const std::function<std::string(const std::string& output)>& script, const std::string& png);
 
 }  // namespace kinetics

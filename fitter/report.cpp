@@ -64,6 +64,12 @@ std::vector<std::string> correlation_table(const problem& p, const fit_result& r
 }
 
 std::string counts_line(const problem& p, const fit_result& r) {
+  if (p.model.points > 0) {
+    return "  " + std::to_string(r.points) + " points (" + std::to_string(p.data.t.size()) + " spectra x " +
+           std::to_string(p.model.points / std::max<std::size_t>(p.data.t.size(), 1)) + " channels), " +
+           std::to_string(p.fitted.size()) + " fitted values and " + std::to_string(p.model.eliminated) +
+           " spectral values, " + std::to_string(r.dof) + " degrees of freedom";
+  }
   return "  " + std::to_string(r.points) + " points (" + std::to_string(p.data.t.size()) + " rows x " +
          std::to_string(p.m.columns.size()) + " columns), " + std::to_string(p.fitted.size()) +
          " fitted values, " + std::to_string(r.dof) + " degrees of freedom";
@@ -110,21 +116,26 @@ std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
   return lines;
 }
 
-std::string fit_file(const problem& p, const fit_result& r) {
+std::string data_name(const problem& p) { return p.m.series.line != 0 ? p.m.series.file.path : p.m.data; }
+
+std::string fit_file(const problem& p, const fit_result& r, const std::vector<std::string>& extra) {
   mechanism m = p.m;
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
     const free_value& f = p.fitted[i];
     named_list(m, f.kind)[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
   }
   // The data file as found from the working directory, where this file is.
-  if (m.data_line > 0) {
+  if (m.series.line != 0) {
+    write_series_paths(m.series, m.lines);
+  } else if (m.data_line > 0) {
     m.lines[static_cast<std::size_t>(m.data_line - 1)] = "data " + m.data;
   } else {
     m.lines.push_back("data " + m.data);
   }
   if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = "sigma " + m.sigma;
-  std::string text = "# ratefit: " + p.m.file + " fitted to " + p.m.data + "\n";
+  std::string text = "# ratefit: " + p.m.file + " fitted to " + data_name(p) + "\n";
   for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
+  for (const std::string& line : extra) text += "#" + line + "\n";
   return text + write_mechanism(m);
 }
 

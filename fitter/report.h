@@ -18,7 +18,11 @@ std::vector<std::string> report_lines(const problem& p, const fit_result& r);
 // The mechanism file again with the fitted values in place and the data
 // file named so that it is found from the working directory, headed by the
 // report as comment lines.
-std::string fit_file(const problem& p, const fit_result& r);
+// extra: more report lines after the report's own.
+std::string fit_file(const problem& p, const fit_result& r, const std::vector<std::string>& extra = {});
+
+// The file a mechanism is fitted to: its series, or its data file.
+std::string data_name(const problem& p);
 
 // A numeric table with a comment header: the time, then per column line the
 // measured and the model's value, then every species, one row per data row.

@@ -17,7 +17,7 @@ namespace {
 
 constexpr int max_coefficient = 1000;
 constexpr int max_column = 1000000;
-constexpr std::string_view keywords[] = {"column", "data", "sigma", "start", "fixed"};
+constexpr std::string_view keywords[] = {"column", "data", "sigma", "start", "fixed", "series"};
 
 constexpr bool is_blank(char c) { return c != '\n' && numparse::is_space(c); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -154,6 +154,7 @@ struct draft {
   int sigma_line = 0;
   double start = 0;
   int start_line = 0;
+  series_spec series;
 };
 
 std::string take_side(cursor& c, side& out) {
@@ -295,6 +296,7 @@ std::string parse_line(std::string_view text, int line, draft& d) {
   if (word && first == "data") return parse_file(after, line, "data", d.data, d.data_line);
   if (word && first == "sigma") return parse_file(after, line, "sigma", d.sigma, d.sigma_line);
   if (word && first == "start") return parse_start(after, line, d);
+  if (word && first == "series") return parse_series_line(after.text.substr(after.at), line, d.series);
   if (!first.empty() && after.take("=")) return parse_assignment(c, line, d.assignments.emplace_back());
   if (!first.empty()) return "unknown keyword " + quoted(first);
   return "expected a reaction, \"NAME = VALUE\", or a column, data, sigma or start line, " + c.found();
@@ -418,7 +420,12 @@ located resolve(const draft& d, mechanism& m) {
   if (located e = build_reactions(d, m, n); e.line != 0) return e;
   if (located e = build_values(d, m, n); e.line != 0) return e;
   if (located e = build_columns(d, m, n); e.line != 0) return e;
-  if (d.columns.empty()) return {last, "no column line (such as \"column 1 = A\")"};
+  if (d.columns.empty() && d.series.line == 0) return {last, "no column line (such as \"column 1 = A\")"};
+  if (!d.columns.empty() && d.series.line != 0) {
+    return {d.series.line, "a mechanism is fitted either to column lines or to a series; give one of them"};
+  }
+  m.series = d.series;
+  if (series_error e = resolve_series(m.series, m.species, m.file); e.line != 0) return {e.line, e.message};
   m.data = beside(m.file, d.data_line != 0 ? d.data : "dat.txt");
   m.data_line = d.data_line;
   if (d.sigma_line != 0) m.sigma = beside(m.file, d.sigma);

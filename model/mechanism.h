@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/network.h"
+#include "model/series_spec.h"
 
 // A named value of a mechanism file: a rate constant, an initial
 // concentration or a response factor.
@@ -47,6 +48,7 @@ struct mechanism {
   std::string sigma;                  // the file of the data's standard uncertainties; empty: none
   int sigma_line = 0;                 // the line of the sigma keyword, 0 when there is none
   double start = 0;                   // the time at which the initial concentrations hold
+  series_spec series;                 // the spectral series fitted instead of column lines; series.line 0: none
   std::vector<std::string> lines;     // the file's lines, without their line feeds
 };
 

@@ -1,0 +1,131 @@
+#include "fitter/spectral_fit.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/format.h"
+#include "fitter/series_file.h"
+
+namespace kinetics {
+
+namespace {
+
+// Reads the known spectra on the channels x.
+std::string read_known(const mechanism& m, const vector_d& x, matrix_d& known) {
+  known.set_size(static_cast<long>(m.series.known.size()), static_cast<long>(x.size()));
+  for (std::size_t k = 0; k < m.series.known.size(); ++k) {
+    std::vector<double> values;
+    if (std::string e = read_known_spectrum(m.series.known[k], m.series, x, values); !e.empty()) return e;
+    for (std::size_t c = 0; c < values.size(); ++c) known(static_cast<long>(k), static_cast<long>(c)) = values[c];
+  }
+  return {};
+}
+
+// The numbers of a report line: "label v1 v2 ...", at most ten of them.
+std::string values_line(const std::string& label, const vector_d& v) {
+  std::string text = "  " + label;
+  for (std::size_t i = 0; i < v.size() && i < 10; ++i) text += " " + format_g(v[i], 4);
+  if (v.size() > 10) text += " ...";
+  return text;
+}
+
+}  // namespace
+
+std::string load_series(const mechanism& m, spectral_data& out) {
+  std::unique_ptr<series_reduction> reduction;
+  out.setup.absorbing = m.series.absorbing;
+  out.setup.offset = m.series.offset;
+  for (const known_spectrum& k : m.series.known) out.setup.known.push_back(k.species);
+  series_events events;
+  events.grid = [&](const vector_d& x) -> std::string {
+    out.x = x;
+    if (std::string e = read_known(m, x, out.known); !e.empty()) return e;
+    reduction = std::make_unique<series_reduction>(x.size(), out.known, basis_limit(x.size()));
+    return {};
+  };
+  events.spectrum = [&](std::size_t, double t, const double* row) { reduction->add(t, row); };
+  if (std::string e = read_series_file(m.series, m.start, events); !e.empty()) return e;
+  out.series = std::make_shared<const reduced_series>(reduction->finish());
+  return {};
+}
+
+problem spectral_problem(mechanism m, const spectral_data& s) {
+  measured data;
+  data.t = s.series->t;
+  problem p = make_problem(std::move(m), std::move(data));
+  p.model = spectral_model(s.series, s.setup);
+  return p;
+}
+
+std::string spectral_outcome_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out) {
+  if (std::string e = concentrations(p, r.best, out.c); !e.empty()) return e;
+  if (std::string e = linear_at(s.setup, out.c, p.m.species.size(), out.linear); !e.empty()) return e;
+  spectra_pass pass(out.linear, s.known, s.x.size());
+  series_events events;
+  events.grid = [](const vector_d&) { return std::string(); };
+  events.spectrum = [&](std::size_t i, double, const double* row) { pass.add(i, row); };
+  if (std::string e = read_series_file(p.m.series, p.m.start, events); !e.empty()) return e;
+  out.spectra = pass.spectra();
+  const double sigma = r.dof > 0 ? std::sqrt(r.ssr / r.dof) : 0.0;
+  out.se.clear();
+  for (double d : out.linear.inverse_diagonal) out.se.push_back(sigma * std::sqrt(d));
+  out.rank = series_rank(*s.series, s.setup, out.linear, sigma);
+  return {};
+}
+
+std::vector<std::string> rank_lines(const spectral_data& s, const spectral_outcome& o) {
+  const reduced_series& r = *s.series;
+  std::vector<std::string> lines;
+  std::string basis = "  series: " + std::to_string(r.t.size()) + " spectra x " + std::to_string(r.channels) +
+                      " channels, reduced to " + std::to_string(r.basis.nc()) + " basis vectors";
+  basis += r.truncated() ? ", which hold all but " + format_g(r.discarded_ss / r.total_ss, 3) +
+                               " of its sum of squares"
+                         : ", which hold all of it";
+  lines.push_back(basis);
+  lines.push_back(values_line("singular values of the data:", o.rank.data));
+  lines.push_back(values_line("singular values of the residuals:", o.rank.residual));
+  lines.push_back("  components above the noise (" + format_g(o.rank.noise_level, 4) + "): " +
+                  std::to_string(o.rank.above_noise) + "; spectra fitted: " +
+                  std::to_string(o.rank.unknown_columns) + "; condition of their concentrations " +
+                  format_g(o.rank.condition, 4));
+  for (const std::string& w : o.rank.warnings) lines.push_back("  warning: " + w);
+  return lines;
+}
+
+std::vector<std::string> unknown_names(const problem& p, const spectral_data& s) {
+  std::vector<std::string> names;
+  for (int a : s.setup.absorbing) names.push_back(p.m.species[static_cast<std::size_t>(a)]);
+  if (s.setup.offset) names.push_back("offset");
+  return names;
+}
+
+std::string spectra_file(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                         const std::string& heading) {
+  std::string text = "# " + heading + "\n# x";
+  for (const std::string& name : unknown_names(p, s)) text += " " + name + " " + name + "_se";
+  text += "\n";
+  for (std::size_t c = 0; c < s.x.size(); ++c) {
+    text += format_g(s.x[c], 15);
+    for (long a = 0; a < o.spectra.nr(); ++a) {
+      text += " " + format_g(o.spectra(a, static_cast<long>(c))) + " " +
+              format_g(o.se[static_cast<std::size_t>(a)], 4);
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string concentration_file(const problem& p, const trajectory& c, const std::string& heading) {
+  std::string text = "# " + heading + "\n# t";
+  for (const std::string& name : p.m.species) text += " " + name;
+  text += "\n";
+  const std::size_t species = p.m.species.size();
+  for (std::size_t i = 0; i < p.data.t.size(); ++i) {
+    text += format_g(p.data.t[i], 15);
+    for (std::size_t sp = 0; sp < species; ++sp) text += " " + format_g(c.c[i * species + sp]);
+    text += "\n";
+  }
+  return text;
+}
+
+}  // namespace kinetics

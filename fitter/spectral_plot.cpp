@@ -1,0 +1,101 @@
+#include "fitter/spectral_plot.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/format.h"
+#include "fitter/plot.h"
+
+namespace kinetics {
+
+namespace {
+
+// Indices 0 to n - 1, at most most of them, evenly spread.
+std::vector<std::size_t> spread(std::size_t n, std::size_t most) {
+  std::vector<std::size_t> out;
+  const std::size_t k = std::min(n, most);
+  for (std::size_t i = 0; i < k; ++i) out.push_back(k > 1 ? i * (n - 1) / (k - 1) : 0);
+  return out;
+}
+
+std::string spectra_block(const spectral_data& s, const spectral_outcome& o) {
+  std::string text = "$spectra << EOD\n";
+  for (std::size_t c : spread(s.x.size(), 2000)) {
+    text += format_g(s.x[c], 15);
+    for (long a = 0; a < o.spectra.nr(); ++a) text += " " + format_g(o.spectra(a, static_cast<long>(c)), 10);
+    text += "\n";
+  }
+  return text + "EOD\n";
+}
+
+std::string concentrations_block(const problem& p, const spectral_outcome& o) {
+  std::string text = "$conc << EOD\n";
+  const std::size_t species = p.m.species.size();
+  for (std::size_t i = 0; i < p.data.t.size(); ++i) {
+    text += format_g(p.data.t[i], 15);
+    for (std::size_t sp = 0; sp < species; ++sp) text += " " + format_g(o.c.c[i * species + sp], 10);
+    text += "\n";
+  }
+  return text + "EOD\n";
+}
+
+std::string items(const std::string& block, const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    text += (j ? ", " : "") + std::string("$") + block + " using 1:" + std::to_string(j + 2) +
+            " with lines lw 2 lc " + std::to_string(j + 1) + " title " + gnuplot_string(names[j]);
+  }
+  return text;
+}
+
+std::string overview_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                            const std::string& title, const std::string& out) {
+  std::string text = "set terminal pngcairo size 900,800 noenhanced font 'Sans,10'\nset output " +
+                     gnuplot_string(out) + "\nset grid\nset lmargin 12\nset multiplot\n";
+  text += spectra_block(s, o) + concentrations_block(p, o);
+  text += "set origin 0,0.5\nset size 1,0.5\nset title " + gnuplot_string(title) +
+          "\nset ylabel 'spectrum'\nset xlabel 'channel'\nplot " + items("spectra", unknown_names(p, s)) + "\n";
+  text += "set origin 0,0\nset size 1,0.5\nunset title\nset ylabel 'concentration'\nset xlabel 'time'\nplot " +
+          items("conc", p.m.species) + "\n";
+  return text + "unset multiplot\n";
+}
+
+// The residuals at up to 300 times and 300 channels, from the residual
+// matrix in the series' basis.
+std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                            const std::string& title, const std::string& out) {
+  const matrix_d res = basis_residual(*s.series, o.linear);
+  const std::vector<std::size_t> channels = spread(s.x.size(), 300), times = spread(p.data.t.size(), 300);
+  std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output " +
+                     gnuplot_string(out) + "\nset title " + gnuplot_string(title) + "\nset cblabel 'residual, data minus model'" +
+                     "\nset xlabel 'channel'\nset ylabel 'time'\nset autoscale xfix\nset autoscale yfix\n"
+                     "set view map\nset pm3d map corners2color c1\n"
+                     "set palette defined (-1 'blue', 0 'white', 1 'red')\n$map << EOD\n";
+  double top = 0;
+  for (std::size_t i : times) {
+    for (std::size_t c : channels) {
+      const double v = -dlib::dot(dlib::rowm(res, static_cast<long>(i)), dlib::rowm(s.series->basis, static_cast<long>(c)));
+      top = std::max(top, std::abs(v));
+      text += format_g(s.x[c], 10) + " " + format_g(p.data.t[i], 10) + " " + format_g(v, 6) + "\n";
+    }
+    text += "\n";
+  }
+  const std::string range = format_g(top > 0 ? top : 1, 6);
+  return text + "EOD\nset cbrange [-" + range + ":" + range + "]\nsplot $map using 1:2:3 with pm3d notitle\n";
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> draw_series_plots(const problem& p, const spectral_data& s,
+                                                                   const spectral_outcome& o,
+                                                                   const std::string& title, const std::string& name) {
+  std::vector<std::pair<std::string, std::string>> out;
+  out.emplace_back(name + ".png", draw_png([&](const std::string& file) { return overview_script(p, s, o, title, file); },
+                                          name + ".png"));
+  out.emplace_back(name + ".residuals.png",
+                   draw_png([&](const std::string& file) { return residual_script(p, s, o, title, file); },
+                            name + ".residuals.png"));
+  return out;
+}
+
+}  // namespace kinetics

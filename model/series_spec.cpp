@@ -136,6 +136,7 @@ series_error resolve_species(series_spec& s, const std::vector<std::string>& spe
 }  // namespace
 
 std::string parse_series_line(std::string_view rest, int line, series_spec& s) {
+  if (trimmed(rest).starts_with("=")) return "\"series\" is a keyword, not a name";
   if (s.line == 0) s.line = line;
   std::string_view after;
   const std::string_view what = first_word(rest, after);

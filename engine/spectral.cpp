@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "engine/nnls.h"
 
 namespace kinetics {
 
@@ -70,6 +71,50 @@ matrix_d residual_slope(const reduced_series& s, const linear_part& l, const mat
   return -(m + dlib::trans(l.solve) * (dlib::trans(du) * res));
 }
 
+// The residuals with non-negative spectra: the projected residual, then per
+// channel z - R a+ with z = Q' y, a+ >= 0 the solution of min |R a - z|.
+std::string nonnegative_residuals(const reduced_series& s, const spectral_setup& setup, const problem& p,
+                                  const trajectory& c, vector_d& r) {
+  linear_part l;
+  if (std::string error = linear_at(setup, c, p.m.species.size(), l); !error.empty()) return error;
+  const matrix_d y = unexplained(s, l);
+  const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
+  r.assign(res.begin(), res.end());
+  const matrix_d z = (dlib::trans(l.q) * y) * dlib::trans(s.basis);
+  for (long ch = 0; ch < z.nc(); ++ch) {
+    const column_d zc = dlib::colm(z, ch);
+    const column_d left = zc - l.r * nnls(l.r, zc);
+    r.insert(r.end(), left.begin(), left.end());
+  }
+  if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
+  for (double x : r) {
+    if (!std::isfinite(x)) return "the model of the series is not finite";
+  }
+  return {};
+}
+
+// The step of a central difference in a natural value.
+double difference_step(double value) { return 1e-6 * std::max(std::abs(value), 1e-6); }
+
+std::string nonnegative_evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p,
+                                 const values& v, const trajectory& c, bool jacobian, vector_d& r, matrix_d& j) {
+  if (std::string error = nonnegative_residuals(s, setup, p, c, r); !error.empty() || !jacobian) return error;
+  j = dlib::zeros_matrix<double>(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  for (std::size_t f = 0; f < p.fitted.size(); ++f) {
+    vector_d sides[2];
+    const double h = difference_step(value_list(v, p.fitted[f].kind)[static_cast<std::size_t>(p.fitted[f].index)]);
+    for (int side = 0; side < 2; ++side) {
+      values moved = v;
+      value_list(moved, p.fitted[f].kind)[static_cast<std::size_t>(p.fitted[f].index)] += side ? h : -h;
+      trajectory cm;
+      if (std::string e = concentrations(p, moved, cm); !e.empty()) return e;
+      if (std::string e = nonnegative_residuals(s, setup, p, cm, sides[side]); !e.empty()) return e;
+    }
+    for (std::size_t i = 0; i < r.size(); ++i) j(static_cast<long>(i), static_cast<long>(f)) = (sides[1][i] - sides[0][i]) / (2 * h);
+  }
+  return {};
+}
+
 std::string evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const trajectory& c,
                      bool jacobian, vector_d& r, matrix_d& j) {
   const std::size_t species = p.m.species.size(), n = s.t.size();
@@ -103,9 +148,15 @@ std::string evaluate(const reduced_series& s, const spectral_setup& setup, const
 residual_model spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup) {
   residual_model model;
   const std::size_t extra = series->truncated() ? 1 : 0;
-  model.count = [series, extra](const problem&) { return static_cast<std::size_t>(series->data.size()) + extra; };
-  model.evaluate = [series, setup](const problem& p, const values&, const trajectory& c, bool jacobian, vector_d& r,
-                                   matrix_d& j) { return evaluate(*series, setup, p, c, jacobian, r, j); };
+  const std::size_t constraint = setup.nonnegative ? unknown_species(setup).size() * series->channels : 0;
+  model.count = [series, extra, constraint](const problem&) {
+    return static_cast<std::size_t>(series->data.size()) + constraint + extra;
+  };
+  model.evaluate = [series, setup](const problem& p, const values& v, const trajectory& c, bool jacobian,
+                                   vector_d& r, matrix_d& j) {
+    if (setup.nonnegative) return nonnegative_evaluate(*series, setup, p, v, c, jacobian, r, j);
+    return evaluate(*series, setup, p, c, jacobian, r, j);
+  };
   model.points = series->t.size() * series->channels;
   model.eliminated = unknown_species(setup).size() * series->channels;
   model.largest = series->largest;
@@ -139,8 +190,6 @@ std::string linear_at(const spectral_setup& setup, const trajectory& c, std::siz
   return {};
 }
 
-matrix_d basis_spectra(const reduced_series& s, const linear_part& l) { return l.solve * unexplained(s, l); }
-
 matrix_d basis_residual(const reduced_series& s, const linear_part& l) {
   const matrix_d y = unexplained(s, l);
   return y - l.q * (dlib::trans(l.q) * y);
@@ -156,7 +205,14 @@ void spectra_pass::add(std::size_t spectrum, const double* row) {
   row_.set_size(1, m);
   for (long c = 0; c < m; ++c) row_(0, c) = row[c];
   for (long k = 0; k < l_.known.nc(); ++k) row_ -= l_.known(i, k) * dlib::rowm(known_spectra_, k);
-  for (long a = 0; a < sum_.nr(); ++a) dlib::set_rowm(sum_, a) = dlib::rowm(sum_, a) + l_.solve(a, i) * row_;
+  for (long a = 0; a < sum_.nr(); ++a) dlib::set_rowm(sum_, a) = dlib::rowm(sum_, a) + l_.q(i, a) * row_;
+}
+
+matrix_d spectra_pass::spectra(bool nonnegative) const {
+  if (!nonnegative) return dlib::inv(dlib::upperm(l_.r)) * sum_;
+  matrix_d out(sum_.nr(), sum_.nc());
+  for (long c = 0; c < sum_.nc(); ++c) dlib::set_colm(out, c) = nnls(l_.r, dlib::colm(sum_, c));
+  return out;
 }
 
 namespace {

@@ -21,6 +21,7 @@ struct spectral_setup {
   std::vector<int> absorbing;  // species with an unknown spectrum, in the order of the results
   std::vector<int> known;      // species with a known spectrum, in the order of the reduced series' known rows
   bool offset = false;         // a constant spectrum beside them (a species of concentration 1 throughout)
+  bool nonnegative = false;    // every unknown spectrum >= 0 in every channel
 };
 
 // The residual model of a reduced series: the projected residual matrix in
@@ -28,7 +29,12 @@ struct spectral_setup {
 // one residual more, constant, for the part of the series outside the basis
 // when there is one. Its points are spectra x channels, and the unknown
 // spectra (absorbing species and offset, times channels) count as fitted
-// values.
+// values. With non-negative spectra (Lawson and Hanson's method in every
+// channel), the residuals also hold, per channel, what the constraint
+// adds: R (a - a+), U = Q R, a the unconstrained and a+ the non-negative
+// values; their derivatives are then central differences. The part of the
+// series outside the basis is taken to be orthogonal to the
+// concentrations.
 residual_model spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup);
 
 // The linear part of a spectral fit for given concentrations: the columns
@@ -47,21 +53,20 @@ struct linear_part {
 // unknown columns are linearly dependent), or an empty string.
 std::string linear_at(const spectral_setup& setup, const trajectory& c, std::size_t species, linear_part& out);
 
-// The spectra of the unknown columns at concentrations c, in the series'
-// basis coordinates (unknown columns x basis vectors); and the projected
-// residual matrix (spectra x basis vectors).
-matrix_d basis_spectra(const reduced_series& s, const linear_part& l);
+// The projected residual matrix (spectra x basis vectors): the residuals
+// of the unconstrained spectra.
 matrix_d basis_residual(const reduced_series& s, const linear_part& l);
 
 // The second pass: the unknown spectra in every channel, from the series
-// read again spectrum by spectrum, S' = (U'U)^-1 U' (D - K S_known').
+// read again spectrum by spectrum: with U = Q R, Z = Q' (D - K S_known')
+// and S' = R^-1 Z, or per channel the non-negative solution of R s = z.
 class spectra_pass {
  public:
   // known_spectra: one row per known species, channels wide.
   spectra_pass(const linear_part& l, const matrix_d& known_spectra, std::size_t channels);
   void add(std::size_t spectrum, const double* row);
   // unknown columns x channels
-  const matrix_d& spectra() const { return sum_; }
+  matrix_d spectra(bool nonnegative) const;
 
  private:
   const linear_part& l_;

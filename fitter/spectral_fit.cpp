@@ -35,6 +35,7 @@ std::string load_series(const mechanism& m, spectral_data& out) {
   std::unique_ptr<series_reduction> reduction;
   out.setup.absorbing = m.series.absorbing;
   out.setup.offset = m.series.offset;
+  out.setup.nonnegative = m.series.nonnegative;
   for (const known_spectrum& k : m.series.known) out.setup.known.push_back(k.species);
   series_events events;
   events.grid = [&](const vector_d& x) -> std::string {
@@ -65,7 +66,7 @@ std::string spectral_outcome_of(const problem& p, const spectral_data& s, const 
   events.grid = [](const vector_d&) { return std::string(); };
   events.spectrum = [&](std::size_t i, double, const double* row) { pass.add(i, row); };
   if (std::string e = read_series_file(p.m.series, p.m.start, events); !e.empty()) return e;
-  out.spectra = pass.spectra();
+  out.spectra = pass.spectra(s.setup.nonnegative);
   const double sigma = r.dof > 0 ? std::sqrt(r.ssr / r.dof) : 0.0;
   out.se.clear();
   for (double d : out.linear.inverse_diagonal) out.se.push_back(sigma * std::sqrt(d));

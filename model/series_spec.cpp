@@ -98,6 +98,13 @@ std::string take_known(std::string_view rest, int line, series_spec& s) {
   return {};
 }
 
+std::string take_flag(std::string_view rest, int line, const std::string& what, bool& flag, int& flag_line) {
+  if (flag_line != 0) return twice(what, flag_line);
+  if (!trimmed(rest).empty()) return "expected the end of the line after " + what;
+  flag = true, flag_line = line;
+  return {};
+}
+
 series_error at(int line, std::string message) { return {line, std::move(message)}; }
 
 int species_index(const std::vector<std::string>& species, const std::string& name) {
@@ -148,12 +155,8 @@ std::string parse_series_line(std::string_view rest, int line, series_spec& s) {
   if (what == "channels") return take_channels(after, line, s);
   if (what == "absorbing") return take_absorbing(after, line, s);
   if (what == "known") return take_known(after, line, s);
-  if (what == "offset") {
-    if (s.offset_line != 0) return twice("\"series offset\"", s.offset_line);
-    if (!trimmed(after).empty()) return "expected the end of the line after \"series offset\"";
-    s.offset = true, s.offset_line = line;
-    return {};
-  }
+  if (what == "offset") return take_flag(after, line, "\"series offset\"", s.offset, s.offset_line);
+  if (what == "nonnegative") return take_flag(after, line, "\"series nonnegative\"", s.nonnegative, s.nonnegative_line);
   return take_path(rest, line, "series ", "the series", s.file);
 }
 

@@ -37,6 +37,8 @@ struct series_spec {
   std::vector<known_spectrum> known;
   bool offset = false;
   int offset_line = 0;
+  bool nonnegative = false;  // every unknown spectrum >= 0
+  int nonnegative_line = 0;
 };
 
 // Reads the rest of a line that began with the word "series" (rest starts

@@ -130,11 +130,15 @@ std::string evaluate(const reduced_series& s, const spectral_setup& setup, const
   }
   if (!jacobian) return {};
   const std::size_t wanted = sensitivity_parameters(p).size();
-  j = dlib::zeros_matrix<double>(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  j.set_size(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  if (s.truncated()) dlib::set_rowm(j, j.nr() - 1) = 0;
   const matrix_d a = l.solve * y;
   const std::vector<int> unknown = unknown_species(setup);
   for (std::size_t f = 0, w = 0; f < p.fitted.size(); ++f) {
-    if (p.fitted[f].kind == role::factor) continue;
+    if (p.fitted[f].kind == role::factor) {
+      dlib::set_colm(j, static_cast<long>(f)) = 0;
+      continue;
+    }
     const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
     const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
     put_column(j, static_cast<long>(f), residual_slope(s, l, du, dk, a, res));

@@ -123,6 +123,7 @@ class table_reader {
   // After the last line: the spectra still held, or the message.
   std::string finish() {
     if (!error_.empty()) return error_;
+    if (!started_ && pending_.empty() && header_rows_ > 0) return path_ + ": no data rows after the header";
     if (!started_ && pending_.empty()) {
       return path_ + ": no table rows found; expected rows of numbers separated by commas, semicolons, tabs or blanks";
     }
@@ -180,6 +181,17 @@ class table_reader {
     return bad;
   }
 
+  // Whether a field after the first of the current split is a number.
+  bool number_after_first() const {
+    double v = 0.0;
+    for (std::size_t i = 1; i < fields_.size(); ++i) {
+      const bool comma = options_.mark == decimal_mark::comma ||
+                         (comma_is_mark(quoted_[i]) && fields_[i].find(',') != std::string_view::npos);
+      if (field_number(fields_[i], comma, v)) return true;
+    }
+    return false;
+  }
+
   // The rows up to the first data row decide the layout.
   bool first_rows(std::string_view text) {
     split_fields(text, separator_, fields_, quoted_);
@@ -201,6 +213,10 @@ class table_reader {
       return take(first) && take(values_);
     }
     if (shape_ == layout::automatic) {
+      if (!number_after_first()) {  // a title or a header of words
+        ++header_rows_;
+        return true;
+      }
       if (n == 2) {
         shape_ = layout::single;
       } else if (n == 3 && all_numeric) {

@@ -30,7 +30,10 @@ std::string separator_name(char c) {
 }
 
 std::string quoted_text(std::string_view s) {
-  return "\"" + std::string(s.substr(0, 40)) + (s.size() > 40 ? "...\"" : "\"");
+  std::string q(1, '"');
+  q.append(s.substr(0, 40));
+  q.append(s.size() > 40 ? "...\"" : "\"");
+  return q;
 }
 
 }  // namespace

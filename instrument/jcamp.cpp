@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fast_float/fast_float.h>
 
@@ -92,83 +94,95 @@ bool decode_affn(std::string_view line, std::vector<double>& values) {
 
 }  // namespace
 
+namespace {
+
+// One token of a compressed line: its kind, its value and where it ends.
+struct asdf_token {
+  token kind = token::absolute;
+  double value = 0.0;
+  std::string text;
+};
+
+// Reads the token at line[i] (not a separator) and moves i past it.
+std::string next_token(std::string_view line, std::size_t& i, asdf_token& t) {
+  const char c = line[i];
+  int digit = 0;
+  t.kind = token::absolute;
+  t.text.clear();
+  if (c == '+' || c == '-' || is_digit(c) || c == '.') {
+    t.text = c;
+  } else if (sqz_char(c, digit)) {
+    t.text = std::to_string(digit);  // a negative digit carries the sign of the number
+  } else if (dif_char(c, digit)) {
+    t.kind = token::dif;
+    t.text = std::to_string(digit);
+  } else if (dup_char(c, digit)) {
+    t.kind = token::dup;
+    t.text = std::to_string(digit);
+  } else {
+    return std::string("unexpected character \"") + c + "\" at column " + std::to_string(i + 1) +
+           "; expected digits, a sign, or a SQZ, DIF or DUP character";
+  }
+  for (++i; i < line.size() && (is_digit(line[i]) || line[i] == '.');) t.text += line[i++];
+  if (t.text == "+" || t.text == "-" || !to_double(t.text, t.value)) {
+    return "\"" + t.text + "\" at column " + std::to_string(i) + " is not a number";
+  }
+  return {};
+}
+
+// Adds the ordinates of one token after the X; last is the kind of the
+// token before (a DUP repeats it), last_dif its difference.
+std::string add_token(const asdf_token& t, std::size_t column, asdf_line& out, token& last, double& last_dif) {
+  if (t.kind == token::dup) {
+    if (out.y.empty()) return "a DUP count at column " + std::to_string(column) + " has no ordinate before it to repeat";
+    if (t.value < 1 || t.value != std::floor(t.value) || t.value > 1e7) {
+      return "the DUP count " + t.text + " is not a whole number from 1 on";
+    }
+    for (double n = 1; n < t.value; ++n) out.y.push_back(last == token::dif ? out.y.back() + last_dif : out.y.back());
+    return {};
+  }
+  if (t.kind == token::dif) {
+    if (out.y.empty()) return "a DIF value at column " + std::to_string(column) + " has no ordinate before it";
+    out.y.push_back(out.y.back() + t.value);
+    last_dif = t.value;
+  } else {
+    out.y.push_back(t.value);
+  }
+  last = t.kind;
+  return {};
+}
+
+}  // namespace
+
 std::string decode_asdf(std::string_view line, asdf_line& out) {
   out = asdf_line{};
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-  std::vector<double> values;
   bool compressed = false;
   for (const char c : line) compressed = compressed || compressed_char(c);
-  if (!compressed && decode_affn(line, values)) {
+  if (std::vector<double> values; !compressed && decode_affn(line, values)) {
     if (values.empty()) return "expected the X of the line, then its ordinates";
     out.x = values.front();
     out.y.assign(values.begin() + 1, values.end());
     return {};
   }
-
-  // Tokens: an optional sign or SQZ/DIF/DUP character, then digits and ".".
-  std::size_t i = 0;
   bool have_x = false;
   token last = token::absolute;  // the kind of the last ordinate token
   double last_dif = 0.0;
-  std::string text;
-  while (i < line.size()) {
-    const char c = line[i];
-    if (c == ' ' || c == '\t' || c == ',') {
+  asdf_token t;
+  for (std::size_t i = 0; i < line.size();) {
+    if (line[i] == ' ' || line[i] == '\t' || line[i] == ',') {
       ++i;
       continue;
     }
-    token kind = token::absolute;
-    int digit = 0;
-    text.clear();
-    if (c == '+' || c == '-') {
-      text += c;
-    } else if (is_digit(c) || c == '.') {
-      text += c;
-    } else if (sqz_char(c, digit)) {
-      text = std::to_string(digit);
-      if (digit == 0 && false) text = "0";
-    } else if (dif_char(c, digit)) {
-      kind = token::dif;
-      text = std::to_string(digit);
-    } else if (dup_char(c, digit)) {
-      kind = token::dup;
-      text = std::to_string(digit);
+    if (std::string e = next_token(line, i, t); !e.empty()) return e;
+    if (have_x) {
+      if (std::string e = add_token(t, i, out, last, last_dif); !e.empty()) return e;
+    } else if (t.kind != token::absolute) {
+      return "the line must start with its X in plain digits";
     } else {
-      return std::string("unexpected character \"") + c + "\" at column " + std::to_string(i + 1) +
-             "; expected digits, a sign, or a SQZ, DIF or DUP character";
-    }
-    ++i;
-    while (i < line.size() && (is_digit(line[i]) || line[i] == '.')) text += line[i++];
-    // A negative SQZ or DIF digit is its sign on the whole number.
-    if ((kind != token::dup) && text.size() > 1 && text[0] == '-' && !is_digit(c) && c != '-' && c != '+' && c != '.') {
-      // text is "-d..." already: the digit carried its sign.
-    }
-    double v = 0.0;
-    if (text == "+" || text == "-" || !to_double(text, v)) {
-      return "\"" + text + "\" at column " + std::to_string(i) + " is not a number";
-    }
-    if (!have_x) {
-      if (kind != token::absolute) return "the line must start with its X in plain digits";
-      out.x = v;
+      out.x = t.value;
       have_x = true;
-      continue;
     }
-    if (kind == token::dup) {
-      const double count = v;
-      if (out.y.empty()) return "a DUP count at column " + std::to_string(i) + " has no ordinate before it to repeat";
-      if (count < 1 || count != std::floor(count) || count > 1e7) return "the DUP count " + text + " is not a whole number from 1 on";
-      for (double n = 1; n < count; ++n) out.y.push_back(last == token::dif ? out.y.back() + last_dif : out.y.back());
-      last = last == token::dif ? token::dif : token::absolute;
-      continue;
-    }
-    if (kind == token::dif) {
-      if (out.y.empty()) return "a DIF value at column " + std::to_string(i) + " has no ordinate before it";
-      out.y.push_back(out.y.back() + v);
-      last_dif = v;
-    } else {
-      out.y.push_back(v);
-    }
-    last = kind;
   }
   if (!have_x) return "expected the X of the line, then its ordinates";
   out.ends_in_dif = last == token::dif;
@@ -449,6 +463,9 @@ class jcamp_reader {
       return fail("expected \"##XYDATA=(X++(Y..Y))\", not \"" + std::string(value) + "\"");
     }
     if (have_data_) return fail("a second data table in the block from line " + std::to_string(block_line_));
+    if (std::isnan(lastx_) && !std::isnan(deltax_) && npoints_ > 0) {
+      lastx_ = firstx_ + deltax_ * static_cast<double>(npoints_ - 1);  // without ##LASTX=, from ##DELTAX=
+    }
     if (std::isnan(firstx_) || std::isnan(lastx_) || npoints_ < 0) {
       return fail("the data table needs ##FIRSTX=, ##LASTX= and ##NPOINTS= (or FIRST, LAST and VAR_DIM) before it");
     }

@@ -113,6 +113,8 @@ TEST(Jcamp, MalformedFilesSayWhereAndWhat) {
       {"other table form", head + "##XYDATA= (XY..XY)\n##END=\n", " line 8: expected \"##XYDATA=(X++(Y..Y))\", not \"(XY..XY)\""},
       {"no FIRSTX", "##TITLE= t\n##LASTX= 3\n##NPOINTS= 4\n##XYDATA= (X++(Y..Y))\n##END=\n",
        " line 4: the data table needs ##FIRSTX=, ##LASTX= and ##NPOINTS= (or FIRST, LAST and VAR_DIM) before it"},
+      {"DELTAX for LASTX, one point short", "##TITLE= t\n##FIRSTX= 0\n##DELTAX= 2\n##NPOINTS= 3\n##XYDATA= (X++(Y..Y))\n0 1\n4 3\n##END=\n",
+       " line 8: the data table from line 5 holds 2 ordinates; ##NPOINTS= says 3"},
       {"no data", "##TITLE= t\n##END=\n",
        ": no spectrum found; expected \"##XYDATA=(X++(Y..Y))\", \"##XYPOINTS=(XY..XY)\" or an NTUPLES real page"},
       {"bad date", "##TITLE= t\n##LONGDATE= yesterday\n##END=\n", " line 2: ##LONGDATE= must read YYYY/MM/DD HH:MM:SS"},

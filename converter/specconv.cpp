@@ -188,6 +188,19 @@ std::string read_input(const specconv_options& o, series_writer& w, bool& dates)
   return read_delimited(in, o.table, [&](const spectrum& s) { return w.take(s, in); });
 }
 
+// A result that is one of the inputs would replace it: input files are only read.
+std::string replaces_input(const specconv_options& o) {
+  for (const std::string& in : o.inputs) {
+    for (const std::string* out : {&o.series, &o.times}) {
+      std::error_code ec;
+      if (fs::equivalent(in, *out, ec)) {
+        return "specconv: \"" + *out + "\" is the input " + in + "; write the results elsewhere (-o FILE, -t FILE)";
+      }
+    }
+  }
+  return {};
+}
+
 std::vector<double> times_written(const series_writer& w, const specconv_options& o, bool dates) {
   std::vector<double> t = w.times;
   if (!dates) return t;
@@ -205,6 +218,7 @@ int run_specconv(int argc, char** argv) {
   }
   specconv_options o;
   if (std::string e = specconv_options_in(argc, argv, o); !e.empty()) return cli::fail_with(e);
+  if (std::string e = replaces_input(o); !o.check && !e.empty()) return cli::fail_with(e);
   series_writer w{o, {}, {}, {}, 0, 0, 0};
   if (!o.check) {
     if (std::string e = new_file_open(o.series, w.series); !e.empty()) return cli::fail("specconv", e);

@@ -106,6 +106,8 @@ TEST(Specconv, MalformedInputWritesNothing) {
       {"unknown option", "", {"--fast", "in.csv"}, "specconv: unknown option \"--fast\"; see specconv --help\n"},
       {"bad separator", "", {"--separator", "|", "in.csv"}, "specconv: --separator takes , ; tab or blank, not \"|\"\n"},
       {"missing file", "", {"none.csv"}, "specconv: cannot open none.csv: No such file or directory\n"},
+      {"the input as the result", "0 1 5\n", {"in.csv", "-t", "in.csv"},
+       "specconv: \"in.csv\" is the input in.csv; write the results elsewhere (-o FILE, -t FILE)\n"},
   };
   for (const auto& c : cases) {
     scratch_dir dir;

@@ -246,7 +246,8 @@ int run_specconv(int argc, char** argv) {
   if (timed) {
     std::cout << ", their times to \"" << o.times << "\"" << std::endl;
   } else {
-    std::cout << "; the input holds no times, so no \"" << o.times << "\" is written (bandsum takes the step of scale.txt)"
+    std::cout << "; not every spectrum of the input has a time, so no \"" << o.times
+              << "\" is written (bandsum takes the step of scale.txt)"
               << std::endl;
   }
   return 0;

@@ -9,6 +9,7 @@
 
 #include "common/lines.h"
 #include "common/numparse.h"
+#include "instrument/delimited.h"
 
 namespace kinetics {
 
@@ -34,26 +35,61 @@ std::string format(double v) {
   return text;
 }
 
+// How the rows of a data file are split: at blanks and tabs, or, for a
+// delimited table (a first row with a comma or a semicolon, or with tabs
+// and no blank), at its separator, with a decimal comma read where the
+// separator is not a comma and an optional header row.
+struct row_format {
+  bool decided = false;
+  char separator = 0;  // 0: blanks and tabs
+  bool header_possible = false;
+};
+
+void decide(row_format& f, std::string_view first) {
+  f.decided = true;
+  const bool tabs_only = first.find('\t') != std::string_view::npos && first.find(' ') == std::string_view::npos;
+  if (first.find_first_of(",;") == std::string_view::npos && !tabs_only) return;
+  f.separator = instrument::find_separator(first);
+  if (f.separator == ' ') f.separator = 0;
+  f.header_possible = f.separator != 0;
+}
+
+// The words of a row as the format splits it; none for a blank row.
+void split_row(const row_format& f, std::string_view line, std::vector<std::string_view>& words) {
+  if (f.separator == 0) return;  // split at blanks and tabs already
+  std::vector<bool> quoted;
+  instrument::split_fields(line, f.separator, words, quoted);
+  if (std::all_of(words.begin(), words.end(), [](std::string_view w) { return w.empty(); })) words.clear();
+}
+
+// Reads a word as a number: as formatted input reads it, or, in a delimited
+// table, as instrument::field_number reads a field.
+bool word_number(std::string_view word, char separator, double& out) {
+  if (separator != 0) return instrument::field_number(word, separator != ',' && word.find(',') != std::string_view::npos, out);
+  const char* p = word.data();
+  return numparse::scan_double(p, word.data() + word.size(), out) && p == word.data() + word.size();
+}
+
 // The value of column c of a row; an error names the column.
-std::string value(const std::vector<std::string_view>& words, int c, double& out) {
+std::string value(const std::vector<std::string_view>& words, int c, double& out, char separator = 0) {
   const std::string column = "column " + std::to_string(c);
   if (static_cast<std::size_t>(c) >= words.size()) return column + " is missing";
   const std::string_view word = words[static_cast<std::size_t>(c)];
-  const char* p = word.data();
-  if (!numparse::scan_double(p, word.data() + word.size(), out) || p != word.data() + word.size()) {
+  if (!word_number(word, separator, out)) {
     return column + " is \"" + std::string(word) + "\", not a number";
   }
   return {};
 }
 
 // Adds one data row to out, or says what is wrong with it.
-std::string add_row(const mechanism& m, const std::vector<std::string_view>& words, int line, measured& out) {
+std::string add_row(const mechanism& m, const std::vector<std::string_view>& words, int line, measured& out,
+                    char separator) {
   double t = 0;
-  if (std::string e = value(words, 0, t); !e.empty()) return e;
+  if (std::string e = value(words, 0, t, separator); !e.empty()) return e;
   if (t < m.start) return "time " + format(t) + " is before the start time " + format(m.start);
   std::vector<double> row(m.columns.size());
   for (std::size_t j = 0; j < row.size(); ++j) {
-    if (std::string e = value(words, m.columns[j].column, row[j]); !e.empty()) return e;
+    if (std::string e = value(words, m.columns[j].column, row[j], separator); !e.empty()) return e;
   }
   out.t.push_back(t);
   for (std::size_t j = 0; j < row.size(); ++j) out.y[j].push_back(row[j]);
@@ -81,15 +117,23 @@ std::string read_data(const mechanism& m, measured& out) {
   std::size_t widest = 0;  // the most words of any row
   std::string row_error;   // the first row that cannot be read
   int line = 0;
+  row_format format;
   errno = 0;
   const lines::status status = lines::for_each_line(m.data.c_str(), [&](std::string_view text) {
     ++line;
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     split(text, words);
     if (words.empty() || words.front().front() == '#') return true;
+    if (!format.decided) decide(format, text);
+    split_row(format, text, words);
+    if (words.empty()) return true;
+    const bool may_be_header = format.header_possible;
+    format.header_possible = false;
+    double t = 0;
+    if (may_be_header && !word_number(words.front(), format.separator, t)) return true;  // a delimited table's header
     widest = std::max(widest, words.size());
     if (row_error.empty()) {
-      if (std::string e = add_row(m, words, line, out); !e.empty())
+      if (std::string e = add_row(m, words, line, out, format.separator); !e.empty())
         row_error = m.data + " line " + std::to_string(line) + ": " + e;
     }
     return true;

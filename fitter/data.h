@@ -13,7 +13,10 @@ namespace kinetics {
 
 // Reads m.data. A data row is a line whose first word does not start with
 // "#"; its values are separated by blanks and tabs, and a carriage return at
-// its end is ignored. Column 0 and every column that m uses must hold a
+// its end is ignored. A delimited table (a first row holding a comma or a
+// semicolon, or tabs and no blank) is split at its separator instead, may
+// begin with a header row (a first row whose column 0 is not a number) and
+// may write a decimal comma where the separator is not a comma. Column 0 and every column that m uses must hold a
 // number in every row; the other columns may hold anything. Returns an empty
 // string, or the error: "cannot read \"PATH\": reason"; "MECHANISM:LINE:
 // column C is not in PATH ..." for a column no row has; "PATH line L: column

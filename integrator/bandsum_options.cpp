@@ -54,6 +54,15 @@ std::string one_option(int argc, char** argv, int& i, bandsum_options& options) 
     i += 3;
     return {};
   }
+  if (name == "--times") {
+    if (!options.times.empty()) return "bandsum: --times is given twice";
+    if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+      return "bandsum: --times takes the file that holds the time of every spectrum, one a line";
+    }
+    options.times = argv[i + 1];
+    i += 2;
+    return {};
+  }
   return "bandsum: unknown option " + quote(argv[i]) +
          "; the options are --baseline N and --noise LO HI, before the peak list and the series (write a path "
          "beginning with \"--\" as \"./--...\")";
@@ -72,7 +81,8 @@ std::string options_in(int argc, char** argv, bandsum_options& options, int& fir
   // Further arguments are ignored, but an option there would be ignored
   // without the user noticing.
   for (int j = i + 2; j < argc; ++j) {
-    if (std::strcmp(argv[j], "--baseline") == 0 || std::strcmp(argv[j], "--noise") == 0) {
+    if (std::strcmp(argv[j], "--baseline") == 0 || std::strcmp(argv[j], "--noise") == 0 ||
+        std::strcmp(argv[j], "--times") == 0) {
       return "bandsum: " + quote(argv[j]) + " comes after the peak list and the series; options go before them";
     }
   }

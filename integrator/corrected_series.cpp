@@ -95,18 +95,20 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
   return read_series(path, nBlocks, read, close);
 }
 
-std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute) {
+std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute,
+                      const std::vector<double>* times) {
   std::string out;
-  for (int j = 0; j < nBlocks; ++j) append_dat_line(out, sums, nPeaks, j, scale, absolute);
+  for (int j = 0; j < nBlocks; ++j) append_dat_line(out, sums, nPeaks, j, scale, absolute, times);
   return out;
 }
 
-std::string write_results(const grid& sums, const grid* sigmas, int nPeaks, int nBlocks, const table& scale) {
-  const std::string dat = dat_bytes(sums, nPeaks, nBlocks, scale, false);
+std::string write_results(const grid& sums, const grid* sigmas, int nPeaks, int nBlocks, const table& scale,
+                          const std::vector<double>* times) {
+  const std::string dat = dat_bytes(sums, nPeaks, nBlocks, scale, false, times);
   std::vector<file_bytes> files{{"dat.txt", dat}};
   std::string sigma;
   if (sigmas != nullptr) {
-    sigma = dat_bytes(*sigmas, nPeaks, nBlocks, scale, true);
+    sigma = dat_bytes(*sigmas, nPeaks, nBlocks, scale, true, times);
     files.push_back({"sigma.txt", sigma});
   }
   if (std::string error = replace_files(files); !error.empty()) return "bandsum: " + error;

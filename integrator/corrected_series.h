@@ -19,9 +19,12 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
                               grid& sums, grid& sigmas, int& nBlocks);
 
 // The bytes of "dat.txt" for the sums, as write_dat writes them; with
-// absolute, every scaled value is taken without its sign (for "sigma.txt").
-std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute);
+// absolute, every scaled value is taken without its sign (for "sigma.txt");
+// with times, spectrum j is stamped with times[j] instead of the step.
+std::string dat_bytes(const grid& sums, int nPeaks, int nBlocks, const table& scale, bool absolute,
+                      const std::vector<double>* times = nullptr);
 
 // Writes "dat.txt" and, when sigmas is not null, "sigma.txt", replacing both
 // only once both are complete. Returns "" or a message.
-std::string write_results(const grid& sums, const grid* sigmas, int nPeaks, int nBlocks, const table& scale);
+std::string write_results(const grid& sums, const grid* sigmas, int nPeaks, int nBlocks, const table& scale,
+                          const std::vector<double>* times = nullptr);

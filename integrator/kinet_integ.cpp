@@ -20,6 +20,8 @@
 #include "integrator/bandsum_options.h"
 #include "integrator/corrected_series.h"
 #include "integrator/series_reader.h"
+#include "integrator/time_text.h"
+#include "instrument/times.h"
 #include "integrator/window_cells.h"
 
 namespace {
@@ -209,9 +211,14 @@ void append_printf(std::string& out, const char* format, double v) {
 
 }  // namespace
 
-void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, const table& scale, bool absolute) {
+void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, const table& scale, bool absolute,
+                     const std::vector<double>* times) {
   const double ratio = scale[1][1] / scale[1][0];
-  append_printf(out, "%5.1f ", scale[2][0] * static_cast<double>(j));
+  if (times != nullptr) {
+    append_given_time(out, (*times)[static_cast<std::size_t>(j)]);
+  } else {
+    append_step_time(out, scale[2][0], j);
+  }
   for (int k = 0; k < nPeaks; ++k) {
     const double value =
         (sums[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] * ratio) / scale[0][static_cast<std::size_t>(k)];
@@ -220,7 +227,8 @@ void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, cons
   out += '\n';
 }
 
-std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale) {
+std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale,
+                      const std::vector<double>* times) {
   const auto failed = [](const std::string& error) { return "bandsum: " + error; };
   new_file dat;
   if (std::string error = new_file_open("dat.txt", dat); !error.empty()) return failed(error);
@@ -231,7 +239,7 @@ std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& sc
   std::string buffer;
   buffer.reserve(buffer_size + 4096);
   for (int j = 0; j < nBlocks; ++j) {
-    append_dat_line(buffer, sums, nPeaks, j, scale, false);
+    append_dat_line(buffer, sums, nPeaks, j, scale, false, times);
     if (buffer.size() >= buffer_size) {
       if (std::string error = new_file_write(dat, buffer); !error.empty()) return failed(error);
       buffer.clear();
@@ -266,7 +274,7 @@ const char* const scale_banner =
 
 const char* const help_text =
     "USAGE: bandsum peak.list 2d.txt\n"
-    "       bandsum [--baseline N] [--noise LO HI] peak.list 2d.txt\n"
+    "       bandsum [--baseline N] [--noise LO HI] [--times FILE] peak.list 2d.txt\n"
     "\n"
     "Sums the intensities inside every peak window of peak.list over every\n"
     "spectrum of the series 2d.txt, scales them with \"scale.txt\" from the\n"
@@ -286,7 +294,9 @@ const char* const help_text =
     "  --noise LO HI  the samples with LO < x < HI hold no band: their scatter\n"
     "                 about a straight line is the noise of the spectrum, and\n"
     "                 \"sigma.txt\" gets the standard uncertainty of every value\n"
-    "                 of \"dat.txt\", in the same layout\n";
+    "                 of \"dat.txt\", in the same layout\n"
+    "  --times FILE   the time of every spectrum, one a line (as specconv writes\n"
+    "                 them), instead of the time step of \"scale.txt\"\n";
 
 // Writes text to a console stream line by line, flushing at every line end.
 void say(std::ostream& out, const char* text) {
@@ -303,18 +313,27 @@ void say(std::ostream& out, const char* text) {
 // (all but the historical "peak.list file not found").
 int fail(const std::string& message) { return cli::fail_with(message); }
 
+// With --times, the times file must give one time a spectrum.
+std::string times_match(const bandsum_options& options, const std::vector<double>* times, const char* series_path,
+                        int nBlocks) {
+  if (times == nullptr || times->size() == static_cast<std::size_t>(nBlocks)) return {};
+  return "bandsum: " + options.times + " holds " + std::to_string(times->size()) + " times, but " + series_path +
+         " holds " + std::to_string(nBlocks) + " spectra; --times needs one time a spectrum";
+}
+
 // The rest of a run with --baseline or --noise: one pass over the series,
 // then "dat.txt" and "sigma.txt" replaced together.
 int run_with_options(const bandsum_options& options, const char* series_path, const std::vector<peak>& windows,
-                     const table& scale) {
+                     const table& scale, const std::vector<double>* times) {
   grid sums;
   grid sigmas;
   int nBlocks = 0;
   if (const std::string error = seriesInCorrected(series_path, windows, options, sums, sigmas, nBlocks); !error.empty()) {
     return fail(error);
   }
+  if (const std::string error = times_match(options, times, series_path, nBlocks); !error.empty()) return fail(error);
   const int nPeaks = static_cast<int>(windows.size());
-  if (const std::string error = write_results(sums, options.noise ? &sigmas : nullptr, nPeaks, nBlocks, scale);
+  if (const std::string error = write_results(sums, options.noise ? &sigmas : nullptr, nPeaks, nBlocks, scale, times);
       !error.empty()) {
     return fail(error);
   }
@@ -352,7 +371,7 @@ int run_bandsum(int argc, char** argv) {
     return fail("bandsum: row 1 of \"scale.txt\" (its second data line) must hold two numbers a b; "
                 "every integral is multiplied by b / a");
   }
-  if (scale.size() < 3 || scale[2].empty()) {
+  if (options.times.empty() && (scale.size() < 3 || scale[2].empty())) {
     return fail("bandsum: row 2 of \"scale.txt\" (its third data line) must hold the time step between spectra");
   }
 
@@ -362,13 +381,21 @@ int run_bandsum(int argc, char** argv) {
   std::vector<peak> windows(static_cast<std::size_t>(nPeaks), peak{0.0, 0.0});
   if (const std::string error = peaksIn(peak_path, windows); !error.empty()) return fail(error);
 
-  if (options.baseline != 0 || options.noise) return run_with_options(options, series_path, windows, scale);
+  std::vector<double> given_times;
+  if (!options.times.empty()) {
+    if (std::string error = instrument::read_times(options.times, given_times); !error.empty()) {
+      return fail("bandsum: " + error);
+    }
+  }
+  const std::vector<double>* const times = options.times.empty() ? nullptr : &given_times;
+  if (options.baseline != 0 || options.noise) return run_with_options(options, series_path, windows, scale, times);
 
   grid sums;
   int nBlocks = 0;
   if (const std::string error = seriesIn(series_path, windows, sums, nBlocks); !error.empty()) return fail(error);
 
-  if (const std::string error = write_dat(sums, nPeaks, nBlocks, scale); !error.empty()) return fail(error);
+  if (const std::string error = times_match(options, times, series_path, nBlocks); !error.empty()) return fail(error);
+  if (const std::string error = write_dat(sums, nPeaks, nBlocks, scale, times); !error.empty()) return fail(error);
 
   std::cout << "Saving \"dat.txt\" file used in kinetics simulations " << std::endl << std::endl;
   return 0;

@@ -47,14 +47,17 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
 int run_bandsum(int argc, char** argv);
 
 // Writes "dat.txt" in the working directory: per spectrum its time (row 2
-// entry 0 of the scale table times the index), then each window sum times
+// entry 0 of the scale table times the index, or times[j] when given), then each window sum times
 // row 1 entry 1 / entry 0, divided by the peak's row 0 entry. The scale table
 // must hold those entries. The lines go to a new file that replaces an
 // existing "dat.txt" only once complete (common/atomic_file.h). Returns an
 // error message, or an empty string.
-std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale);
+std::string write_dat(const grid& sums, int nPeaks, int nBlocks, const table& scale,
+                      const std::vector<double>* times = nullptr);
 
 // Appends line j of "dat.txt" (spectrum j's time, then each scaled sum, as
 // write_dat writes them) to out; with absolute, every scaled value without
-// its sign.
-void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, const table& scale, bool absolute);
+// its sign. The time is times[j] when times is given, else the step times
+// j (integrator/time_text.h says how either is printed).
+void append_dat_line(std::string& out, const grid& sums, int nPeaks, int j, const table& scale, bool absolute,
+                     const std::vector<double>* times = nullptr);

@@ -454,7 +454,7 @@ std::string open_failure(const std::string& path) {
 std::string parse_mechanism(const std::string& file, std::string_view text, mechanism& out) {
   out = mechanism{};
   out.file = file;
-  if (text.starts_with("\xEF\xBB\xBF")) return file + ":1: the file starts with a byte-order mark; save it without one";
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte-order mark is passed over
   while (!text.empty()) {
     const std::size_t nl = text.find('\n');
     out.lines.emplace_back(text.substr(0, nl));

@@ -43,6 +43,9 @@ TEST(ReadData, ReadsTimesAndTheUsedColumns) {
       {"0 1 x 2\n1.5 0.5 nan 3\n", {0, 1.5}, {{1, 0.5}, {2, 3}}, {1, 2}},
       {"# header\r\n\r\n 0\t1 inf 2 9 \r\n  # note\n \t \n2 3 - 4", {0, 2}, {{1, 3}, {2, 4}}, {3, 6}},
       {"0.0 1e-3 2 -4.5e2 extra words", {0}, {{1e-3}, {-450}}, {1}},
+      {"time,A,x,B\r\n0,1,x,2\n# note\n1.5,0.5,,3\n", {0, 1.5}, {{1, 0.5}, {2, 3}}, {2, 4}},
+      {"\"t\";\"A\";\"x\";\"B\"\n0;1,5;x;2e1\n", {0}, {{1.5}, {20}}, {2}},
+      {"t\tA\tx\tB\n0,5\t1\t\t2\n", {0.5}, {{1}, {2}}, {2}},
   };
   for (const good_case& c : cases) {
     scratch_dir dir;
@@ -74,6 +77,7 @@ TEST(ReadData, NamesTheRowOrTheColumnLine) {
       {"0 1 2 inf\n", "{data} line 1: column 3 is \"inf\", not a number"},
       {"0 1.5x 2 3\n", "{data} line 1: column 1 is \"1.5x\", not a number"},
       {"t 1 2 3\n", "{data} line 1: column 0 is \"t\", not a number"},
+      {"t;A;x;B\n0;1;2;1,2,3\n", "{data} line 2: column 3 is \"1,2,3\", not a number"},
       {"0 1 2 1e999\n", "{data} line 1: column 3 is \"1e999\", not a number"},
       {"0 1 2 3\n-0.25 1 2 3\n", "{data} line 2: time -0.25 is before the start time 0"},
   };

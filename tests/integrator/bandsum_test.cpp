@@ -187,10 +187,11 @@ TEST(Bandsum, WindowsAndScaling) {
                                                                    "  1.0 0.000000000 0.000000000 \n"},
       {"negative zero from a negative divisor", example(peaks, "&\n", "-2 3\n4 2\n1\n"),
        "  0.0 -0.000000000 0.000000000 \n"},
-      {"time step 0.05", example(peaks, "&\n&\n&\n&\n", "2 3\n4 2\n0.05\n"), "  0.0 0.000000000 0.000000000 \n"
-                                                                              "  0.1 0.000000000 0.000000000 \n"
-                                                                              "  0.1 0.000000000 0.000000000 \n"
-                                                                              "  0.2 0.000000000 0.000000000 \n"},
+      {"time step 0.05: the times one decimal cannot hold keep their second", example(peaks, "&\n&\n&\n&\n", "2 3\n4 2\n0.05\n"),
+       "  0.0 0.000000000 0.000000000 \n"
+       " 0.05 0.000000000 0.000000000 \n"
+       "  0.1 0.000000000 0.000000000 \n"
+       " 0.15 0.000000000 0.000000000 \n"},
       {"negative and wide times", example("#\n", "&\n&\n", "1\n1 1\n-0.5\n"), " -0.0 \n -0.5 \n"},
       {"times with four digits", example("#\n", "&\n&\n", "1\n1 1\n1234.5\n"), "  0.0 \n1234.5 \n"},
       {"zero divisor and zero ratio denominator", example(peaks, series, "0 3\n0 2\n1\n"),

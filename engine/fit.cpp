@@ -29,7 +29,7 @@ vector_d natural_values(const problem& p, const vector_d& x) {
 lm_settings settings_for(const problem& p, const fit_settings& s) {
   lm_settings l;
   l.max_iterations = s.max_iterations;
-  l.absolute_ssr = noise_floor(p);
+  set_rounding(p, l);
   return l;
 }
 
@@ -59,30 +59,38 @@ bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimat
   return true;
 }
 
-double ssr_at(const problem& p, const vector_d& x) {
+// Whether the residuals at x are those of the minimum, column line by
+// column line, up to rounding.
+bool unchanged(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x) {
   vector_d r;
   matrix_d unused;
-  return residuals(p, x, false, r, unused).empty() ? sum_of_squares(r) : NAN;
+  if (!residuals(p, x, false, r, unused).empty()) return false;
+  const vector_d here = group_sums(r, s), there = group_sums(at_minimum, s);
+  for (std::size_t k = 0; k < here.size(); ++k) {
+    if (std::abs(here[k] - there[k]) > 1e-9 * there[k] + s.group_floors[k]) return false;
+  }
+  return true;
 }
 
 // A rate constant whose step the data do not show at all: setting it to 0,
 // or making it a thousand times faster, changes no residual beyond rounding.
 // The minimum then lies at 0 or at infinity, where no value can be given.
-std::pair<fit_status, std::string> check_bounds(const problem& p, const fit_result& out, double floor) {
+std::pair<fit_status, std::string> check_bounds(const problem& p, const fit_result& out, const vector_d& r,
+                                                const lm_settings& s) {
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
     if (p.fitted[i].kind != role::rate) continue;
-    const auto unchanged = [&](double x_i) {
+    const auto moved = [&](double x_i) {
       vector_d x = out.x;
       x[i] = x_i;
-      return std::abs(ssr_at(p, x) - out.ssr) <= 1e-9 * out.ssr + floor;
+      return unchanged(p, s, r, x);
     };
     const std::string& name = value_name(p, i);
-    if (unchanged(to_solver_value(role::rate, 0))) {
+    if (moved(to_solver_value(role::rate, 0))) {
       return {fit_status::rate_falls_to_0,
               name + " falls to 0: setting it to 0 changes no residual, so the data show no trace of its step "
                      "(hold it fixed or remove the step)"};
     }
-    if (unchanged(to_solver_value(role::rate, 1e3 * natural(p, i, out.x)))) {
+    if (moved(to_solver_value(role::rate, 1e3 * natural(p, i, out.x)))) {
       return {fit_status::rate_unbounded,
               name + " grows without bound: its step is faster than the data can resolve (hold it fixed)"};
     }
@@ -187,7 +195,7 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   out.best = from_solver(p, best.x);
   out.iterations = best.iterations;
   out.ssr = best.ssr;
-  if (auto [status, error] = check_bounds(p, out, lm.absolute_ssr); !error.empty()) return failed(out, status, error);
+  if (auto [status, error] = check_bounds(p, out, best.r, lm); !error.empty()) return failed(out, status, error);
   if (std::string error = statistics(p, best, out); !error.empty()) {
     return failed(out, fit_status::not_determined, error);
   }

@@ -133,6 +133,21 @@ TEST(Fit, WeightsFromKnownUncertainties) {
   }
 }
 
+TEST(Fit, ColumnsOfVeryDifferentScalesConvergeEachOnItsOwn) {
+  // Counts of A (about 1e5) and the concentration of C (about 1e-3): the
+  // small column's misfit is no rounding of the large one.
+  scratch_dir dir;
+  const auto truth = [](double t) { return vector_d{1e8 * 1e-3 * std::exp(-0.2 * t), 1e-3 * std::exp(-0.1 * t)}; };
+  const fitted f = fit_text(dir,
+                            "A -> B  k1 = 0.2\nC -> D  k2 = 0.1\nA = 0.001 fixed\nC = 0.004\n"
+                            "column 1 = eA * A\ncolumn 2 = C\neA = 1e8\n",
+                            table_of(30, 0.5, truth));
+  ASSERT_EQ(f.r.failure, "");
+  const vector_d want{0.2, 0.1, 0.001, 1e8};
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(f.r.estimates[i].value / want[i], 1, 1e-7) << i;
+  EXPECT_GT(f.r.iterations, 0);
+}
+
 TEST(Fit, SaysWhyThereIsNoResult) {
   const struct {
     const char* model;

@@ -6,6 +6,7 @@
 
 #include "common/format.h"
 #include "engine/profile.h"
+#include "engine/starts.h"
 #include "engine/stats.h"
 
 namespace kinetics {
@@ -171,6 +172,23 @@ std::vector<vector_d> starting_points(const problem& p) {
   return starts;
 }
 
+namespace {
+
+// Runs the search from every start, adds each one's outcome to out and keeps
+// the best converged minimum in best.
+void run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_settings& lm,
+                const residual_function& f, fit_result& out, lm_outcome& best) {
+  for (const vector_d& x0 : starts) {
+    lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
+    out.evaluations += o.evaluations;
+    out.jacobians += o.jacobians;
+    out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.reason, o.failure});
+    if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
+  }
+}
+
+}  // namespace
+
 fit_result fit(const problem& p, const fit_settings& settings) {
   fit_result out;
   const lm_settings lm = settings_for(p, settings);
@@ -179,13 +197,9 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   };
   lm_outcome best;
   best.failure = "no start";
-  for (const vector_d& x0 : starting_points(p)) {
-    lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
-    out.evaluations += o.evaluations;
-    out.jacobians += o.jacobians;
-    out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.reason, o.failure});
-    if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
-  }
+  const std::vector<vector_d> first = starting_points(p);
+  run_starts(p, first, lm, f, out, best);
+  if (!best.failure.empty()) run_starts(p, second_round(p, first), lm, f, out, best);
   if (!best.failure.empty()) return failed(out, fit_status::no_minimum, out.starts.front().failure);
   const int evaluations = best.evaluations, jacobians = best.jacobians;
   polish(f, best);

@@ -148,6 +148,23 @@ TEST(Fit, ColumnsOfVeryDifferentScalesConvergeEachOnItsOwn) {
   EXPECT_GT(f.r.iterations, 0);
 }
 
+TEST(Fit, CertifiedFirstOrderProblemFromBothPublishedStarts) {
+  // y = b1 (1 - exp(-b2 x)) with six observations of oxygen demand, as B of
+  // A -> B: b1 = [A]0, b2 = k. Certified: b1 = 213.80940889 +- 12.354515176,
+  // b2 = 0.54723748542 +- 0.10455993237, sum of squares 1168.0088766.
+  const char* const data = "1 109\n2 149\n3 149\n5 191\n7 213\n10 224\n";
+  for (const char* start : {"A -> B  k = 1\nA = 1\ncolumn 1 = B\n", "A -> B  k = 0.75\nA = 100\ncolumn 1 = B\n"}) {
+    scratch_dir dir;
+    const fit_result r = fit_text(dir, start, data).r;
+    ASSERT_EQ(r.failure, "") << start;
+    EXPECT_NEAR(r.estimates[0].value / 0.54723748542, 1, 2e-8) << start;
+    EXPECT_NEAR(r.estimates[1].value / 213.80940889, 1, 1e-8) << start;
+    EXPECT_NEAR(r.estimates[0].se / 0.10455993237, 1, 1e-6) << start;
+    EXPECT_NEAR(r.estimates[1].se / 12.354515176, 1, 1e-6) << start;
+    EXPECT_NEAR(r.ssr / 1168.0088766, 1, 1e-10) << start;
+  }
+}
+
 TEST(Fit, SaysWhyThereIsNoResult) {
   const struct {
     const char* model;

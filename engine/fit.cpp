@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/format.h"
+#include "engine/bounds.h"
 #include "engine/profile.h"
 #include "engine/starts.h"
 #include "engine/stats.h"
@@ -27,12 +28,6 @@ vector_d natural_values(const problem& p, const vector_d& x) {
   return v;
 }
 
-lm_settings settings_for(const problem& p, const fit_settings& s) {
-  lm_settings l;
-  l.max_iterations = s.max_iterations;
-  set_rounding(p, l);
-  return l;
-}
 
 // The residuals of a start, where no rate constant may move more than eight
 // powers of ten from where the start put it: a search that runs off towards
@@ -60,9 +55,9 @@ bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimat
   return true;
 }
 
-// Whether the residuals at x are those of the minimum, column line by
-// column line, up to rounding.
-bool unchanged(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x) {
+}  // namespace
+
+bool same_residuals(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x) {
   vector_d r;
   matrix_d unused;
   if (!residuals(p, x, false, r, unused).empty()) return false;
@@ -72,6 +67,8 @@ bool unchanged(const problem& p, const lm_settings& s, const vector_d& at_minimu
   }
   return true;
 }
+
+namespace {
 
 // A rate constant whose step the data do not show at all: setting it to 0,
 // or making it a thousand times faster, changes no residual beyond rounding.
@@ -83,7 +80,7 @@ std::pair<fit_status, std::string> check_bounds(const problem& p, const fit_resu
     const auto moved = [&](double x_i) {
       vector_d x = out.x;
       x[i] = x_i;
-      return unchanged(p, s, r, x);
+      return same_residuals(p, s, r, x);
     };
     const std::string& name = value_name(p, i);
     if (moved(to_solver_value(role::rate, 0))) {
@@ -133,7 +130,7 @@ void add_profiles(const problem& p, const lm_settings& settings, fit_result& out
   const double threshold = profile_threshold(p, out.ssr, out.dof);
   for (std::size_t i : rate_positions(p)) {
     estimate& e = out.estimates[i];
-    const double step = std::max(e.se / e.value, 1e-12);
+    const double step = std::clamp(e.se / e.value, 1e-12, 1.0);  // at most a factor e at first
     const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
     e.profile_low = to_natural_value(role::rate, lo);
     e.profile_high = to_natural_value(role::rate, hi);
@@ -189,9 +186,22 @@ void run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_
 
 }  // namespace
 
+lm_settings search_settings(const problem& p, const fit_settings& s) {
+  lm_settings l;
+  l.max_iterations = s.max_iterations;
+  set_rounding(p, l);
+  return l;
+}
+
 fit_result fit(const problem& p, const fit_settings& settings) {
+  const fit_result free = fit_without_bounds(p, settings);
+  if (free.status != fit_status::no_minimum && free.status != fit_status::rate_falls_to_0) return free;
+  return fit_at_zero(p, settings, free);
+}
+
+fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {
   fit_result out;
-  const lm_settings lm = settings_for(p, settings);
+  const lm_settings lm = search_settings(p, settings);
   const residual_function f = [&p](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
     return residuals(p, x, jacobian, r, j);
   };

@@ -39,6 +39,7 @@ struct estimate {
   double se = 0;
   double t_low = 0, t_high = 0;
   double profile_low = NAN, profile_high = NAN;
+  bool at_zero = false;  // a rate constant held at its bound 0: no se or t interval, profile [0, upper limit]
 };
 
 struct fit_result {
@@ -70,7 +71,21 @@ struct fit_settings {
 // 0.01 and 100, drawn by a fixed rule. In the solver's terms.
 std::vector<vector_d> starting_points(const problem& p);
 
-// Fits p. The problem needs more residuals than fitted values.
+// The settings of the search for p: the settings' step budget, the rounding
+// of p's residuals.
+lm_settings search_settings(const problem& p, const fit_settings& settings);
+
+// Whether the residuals of p at the solver's values x are those at_minimum,
+// column line by column line, up to the rounding of s.
+bool same_residuals(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x);
+
+// Fits p over the open domain, every rate constant above 0.
+fit_result fit_without_bounds(const problem& p, const fit_settings& settings = {});
+
+// Fits p: over the open domain, and where that ends without a minimum
+// because rate constants run to 0, over the closed one, with them held at
+// 0 (see engine/bounds.h). The problem needs more residuals than fitted
+// values.
 fit_result fit(const problem& p, const fit_settings& settings = {});
 
 }  // namespace kinetics

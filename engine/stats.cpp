@@ -89,6 +89,11 @@ double profile_threshold(const problem& p, double ssr, int dof) {
   return ssr * (1 + f_quantile_95(dof) / dof);
 }
 
+double one_sided_threshold(const problem& p, double ssr, int dof) {
+  if (!p.weight.empty()) return ssr + boost::math::quantile(boost::math::chi_squared(1.0), 0.90);
+  return ssr * (1 + boost::math::quantile(boost::math::fisher_f(1.0, static_cast<double>(dof)), 0.90) / dof);
+}
+
 namespace {
 
 // The largest weighted measured value of column line j (1 when all are 0).

@@ -171,9 +171,6 @@ TEST(Fit, SaysWhyThereIsNoResult) {
     std::function<vector_d(double)> truth;
     const char* failure;
   } cases[] = {
-      {"A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n", [](double) { return vector_d{1, 0}; },
-       "k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step (hold it fixed or "
-       "remove the step)"},
       {"A -> B  k = 0.1\nA = 1\nB = 0\ncolumn 1 = A + B\n", [](double) { return vector_d{1}; },
        "k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step (hold it fixed or "
        "remove the step)"},
@@ -184,6 +181,20 @@ TEST(Fit, SaysWhyThereIsNoResult) {
     EXPECT_EQ(r.failure, c.failure) << c.model;
     EXPECT_EQ(r.status, fit_status::rate_falls_to_0) << c.model;
   }
+}
+
+TEST(Fit, ARateConstantTheDataDoNotNeedIsReportedAt0) {
+  // B never forms: k is 0, held there with an upper limit, A0 fitted alone.
+  scratch_dir dir;
+  const fitted f = fit_text(dir, "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n",
+                            table_of(20, 1, [](double) { return vector_d{1, 0}; }, 1e-3));
+  ASSERT_EQ(f.r.failure, "");
+  EXPECT_TRUE(f.r.estimates[0].at_zero);
+  EXPECT_EQ(f.r.estimates[0].value, 0);
+  EXPECT_GT(f.r.estimates[0].profile_high, 0);
+  EXPECT_LT(f.r.estimates[0].profile_high, 1e-3);
+  EXPECT_NEAR(f.r.estimates[1].value, 1, 1e-3);
+  EXPECT_EQ(f.r.dof, 40 - 1);
 }
 
 TEST(Fit, WarnsOfRivalMinimaAndUndeterminedValues) {

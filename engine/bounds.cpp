@@ -202,16 +202,48 @@ fit_result with_zeros(const problem& p, const problem& q, const std::vector<int>
 
 }  // namespace
 
+namespace {
+
+// p with held at 0, its search starting from warm (natural values of every
+// value of p) rather than from the file's values.
+problem warm_holding(const problem& p, const std::vector<int>& held, const values& warm) {
+  problem q = p;
+  q.base = warm;
+  return holding_at_zero(q, held);
+}
+
+// Rate constant rate of warm, held at 0 in q, raised from 0: by decades from
+// a millionth of its starting value for as long as that lowers the sum.
+void release(const problem& q, int rate, values& warm) {
+  problem at = q;
+  at.base = warm;
+  const vector_d x = to_solver(at, warm);
+  const double scale = q.m.rates[static_cast<std::size_t>(rate)].value;
+  const auto ssr = [&](double u) {
+    at.base.k[static_cast<std::size_t>(rate)] = u;
+    return ssr_of(at, x);
+  };
+  double u = 1e-6 * scale;
+  while (u < 1e3 * scale && ssr(10 * u) < ssr(u)) u *= 10;
+  warm.k[static_cast<std::size_t>(rate)] = u;
+}
+
+}  // namespace
+
 fit_result fit_at_zero(const problem& p, const fit_settings& settings, const fit_result& free) {
   const lm_settings lm = search_settings(p, settings);
   std::vector<int> held = vanishing_rates(p, free, lm);
-  for (std::size_t round = 0; !held.empty() && round < 2 * p.m.rates.size(); ++round) {
-    const problem q = holding_at_zero(p, held);
+  const vector_d lowest = lowest_end(p, free);
+  values warm = lowest.empty() ? p.base : from_solver(p, lowest);
+  if (held.empty()) return free;
+  for (std::size_t round = 0; round <= 2 * p.m.rates.size(); ++round) {
+    const problem q = warm_holding(p, held, warm);
     const fit_result r = fit_without_bounds(q, settings);
     const vector_d end = r.status == fit_status::converged ? r.x : lowest_end(q, r);
     // A step the data do not show at all has no value, at 0 or elsewhere.
     const auto traceless = [&](int k) { return !end.empty() && !leaves_trace(q, k, end, lm); };
     if (std::any_of(held.begin(), held.end(), traceless)) return free;
+    if (!end.empty()) warm = from_solver(q, end);
     if (r.status == fit_status::no_minimum || r.status == fit_status::rate_falls_to_0) {
       const std::vector<int> more = vanishing_rates(q, r, lm);
       if (more.empty()) break;
@@ -219,9 +251,10 @@ fit_result fit_at_zero(const problem& p, const fit_settings& settings, const fit
       continue;
     }
     if (r.status != fit_status::converged) break;
-    const std::vector<int> release = rates_to_release(q, r.x, held);
-    if (release.empty()) return with_zeros(p, q, held, r, lm);
-    std::erase_if(held, [&](int k) { return std::find(release.begin(), release.end(), k) != release.end(); });
+    const std::vector<int> released = rates_to_release(q, r.x, held);
+    if (released.empty()) return held.empty() ? r : with_zeros(p, q, held, r, lm);
+    for (int k : released) release(q, k, warm);
+    std::erase_if(held, [&](int k) { return std::find(released.begin(), released.end(), k) != released.end(); });
   }
   fit_result out = free;
   if (!held.empty()) out.failure += "; with " + join_names(p, held) + " held at 0 the fit still has no minimum";

@@ -6,6 +6,7 @@
 
 #include "common/format.h"
 #include "engine/bounds.h"
+#include "engine/diagnosis.h"
 #include "engine/profile.h"
 #include "engine/starts.h"
 #include "engine/stats.h"
@@ -195,8 +196,10 @@ lm_settings search_settings(const problem& p, const fit_settings& s) {
 
 fit_result fit(const problem& p, const fit_settings& settings) {
   const fit_result free = fit_without_bounds(p, settings);
-  if (free.status != fit_status::no_minimum && free.status != fit_status::rate_falls_to_0) return free;
-  return fit_at_zero(p, settings, free);
+  if (free.status == fit_status::converged || free.status == fit_status::rate_unbounded) return free;
+  fit_result out = fit_at_zero(p, settings, free);
+  if (!out.failure.empty()) out.blamed = diagnose(p, out);
+  return out;
 }
 
 fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {

@@ -42,9 +42,17 @@ struct estimate {
   bool at_zero = false;  // a rate constant held at its bound 0: no se or t interval, profile [0, upper limit]
 };
 
+// The fitted values a failed fit blames (positions in problem::fitted).
+struct blame {
+  std::vector<std::size_t> to_zero;       // rate constants that ran towards 0
+  std::vector<std::size_t> to_infinity;   // rate constants that ran off upwards
+  std::vector<std::size_t> undetermined;  // values the data do not determine apart
+};
+
 struct fit_result {
   fit_status status = fit_status::converged;
   std::string failure;  // why there is no result, in words; empty when there is one
+  blame blamed;         // when there is none: the values to blame (see engine/diagnosis.h)
   vector_d x;           // the solver's values at the best minimum
   values best;          // every value of the mechanism there
   std::vector<estimate> estimates;  // one per fitted value

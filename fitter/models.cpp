@@ -66,7 +66,9 @@ bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std
   }
   std::cout << "\n ratefit: " << path << " fitted to " << l.p.m.data << "\n" << std::endl;
   const fit_result r = fit(l.p);
-  if (!r.failure.empty()) return cli::fail("ratefit", path + ": " + r.failure + "; no result was written") == 0;
+  if (!r.failure.empty()) {
+    return cli::fail("ratefit", path + ": " + r.failure + blame_text(l.p, r.blamed) + "; no result was written") == 0;
+  }
   for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
   std::cout << std::endl;
   if (std::string error = write_results(model_name(path), l.p, r); !error.empty()) {

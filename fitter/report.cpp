@@ -114,6 +114,38 @@ std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
 
 namespace {
 
+std::string names(const problem& p, const std::vector<std::size_t>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == values.size() ? " and " : ", ") + value_name(p, values[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string blame_text(const problem& p, const blame& b) {
+  std::string text;
+  const auto verb = [](const std::vector<std::size_t>& v, const char* one, const char* many) {
+    return v.size() == 1 ? one : many;
+  };
+  if (!b.to_zero.empty()) {
+    text += "; " + names(p, b.to_zero) + verb(b.to_zero, " runs", " run") +
+            " towards 0 (if a step may not run at all, remove it or hold its constant at 0 with \"fixed\")";
+  }
+  if (!b.to_infinity.empty()) {
+    text += "; " + names(p, b.to_infinity) + verb(b.to_infinity, " grows", " grow") +
+            " without bound (a step faster than the data resolve: hold its constant fixed)";
+  }
+  if (!b.undetermined.empty()) {
+    text += "; the data do not determine " + names(p, b.undetermined) +
+            (b.undetermined.size() == 1 ? " (hold it fixed)" : " apart (hold one of them fixed, or start them nearer)");
+  }
+  return text;
+}
+
+namespace {
+
 // Rate constant k of m, fitted to 0, as "0 fixed": a file cannot start a
 // fitted rate constant at 0. The values after it on its line move along.
 void hold_at_zero(mechanism& m, named_value& k) {

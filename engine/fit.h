@@ -63,6 +63,7 @@ struct fit_result {
   double reduced_chi_square = 0, chi_square_p = 0;  // when weighted: ssr / dof, and P(chi-square >= ssr)
   int points = 0, dof = 0, iterations = 0;
   int evaluations = 0, jacobians = 0;  // of the model by the search over every start and the polish
+  std::vector<double> runs_p;  // per column line: the runs test's probability of as few runs of signs (engine/runs.h)
   std::vector<start_outcome> starts;
   int same_minimum = 0;               // starts that ended at the best minimum
   std::vector<std::string> warnings;  // values the data do not determine, rival minima

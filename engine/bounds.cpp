@@ -10,12 +10,6 @@ namespace kinetics {
 
 namespace {
 
-double ssr_of(const problem& p, const vector_d& x) {
-  vector_d r;
-  matrix_d unused;
-  return residuals(p, x, false, r, unused).empty() ? sum_of_squares(r) : NAN;
-}
-
 // Where in p.fitted rate constant rate is fitted, or p.fitted.size().
 std::size_t position_of(const problem& p, int rate) {
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
@@ -26,13 +20,9 @@ std::size_t position_of(const problem& p, int rate) {
 
 // The start that ended lowest, in the solver's values; empty when none has a sum.
 vector_d lowest_end(const problem& p, const fit_result& r) {
-  const start_outcome* best = nullptr;
-  for (const start_outcome& s : r.starts) {
-    if (std::isfinite(s.ssr) && s.to.size() == p.fitted.size() && (!best || s.ssr < best->ssr)) best = &s;
-  }
-  if (!best) return {};
+  const start_outcome* best = lowest_start(p, r);
   vector_d x;
-  for (std::size_t i = 0; i < best->to.size(); ++i) x.push_back(to_solver_value(p.fitted[i].kind, best->to[i]));
+  for (std::size_t i = 0; best && i < best->to.size(); ++i) x.push_back(to_solver_value(p.fitted[i].kind, best->to[i]));
   return x;
 }
 
@@ -41,7 +31,7 @@ vector_d lowest_end(const problem& p, const fit_result& r) {
 double profile_ssr(const problem& q, int rate, double u, vector_d& warm, const lm_settings& s) {
   problem at = q;
   at.base.k[static_cast<std::size_t>(rate)] = u;
-  if (warm.empty()) return ssr_of(at, warm);
+  if (warm.empty()) return ssr_at(at, warm);
   const residual_function f = [&at](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
     return residuals(at, x, jacobian, r, j);
   };
@@ -67,12 +57,12 @@ std::vector<int> vanishing_rates(const problem& p, const fit_result& failed, con
   const vector_d x = lowest_end(p, failed);
   std::vector<int> out;
   if (x.empty()) return out;
-  const double ssr = ssr_of(p, x);
+  const double ssr = ssr_at(p, x);
   for (std::size_t i = 0; i < x.size(); ++i) {
     if (p.fitted[i].kind != role::rate) continue;
     vector_d zero = x;
     zero[i] = -INFINITY;
-    if (ssr_of(p, zero) - ssr <= 1e-6 * ssr + s.absolute_ssr) out.push_back(p.fitted[i].index);
+    if (ssr_at(p, zero) - ssr <= 1e-6 * ssr + s.absolute_ssr) out.push_back(p.fitted[i].index);
   }
   return out;
 }
@@ -221,7 +211,7 @@ void release(const problem& q, int rate, values& warm) {
   const double scale = q.m.rates[static_cast<std::size_t>(rate)].value;
   const auto ssr = [&](double u) {
     at.base.k[static_cast<std::size_t>(rate)] = u;
-    return ssr_of(at, x);
+    return ssr_at(at, x);
   };
   double u = 1e-6 * scale;
   while (u < 1e3 * scale && ssr(10 * u) < ssr(u)) u *= 10;

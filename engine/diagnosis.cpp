@@ -7,15 +7,6 @@ namespace kinetics {
 
 namespace {
 
-// The start that ended with the lowest finite sum of squares, or nullptr.
-const start_outcome* lowest(const problem& p, const fit_result& r) {
-  const start_outcome* best = nullptr;
-  for (const start_outcome& s : r.starts) {
-    if (std::isfinite(s.ssr) && s.to.size() == p.fitted.size() && (!best || s.ssr < best->ssr)) best = &s;
-  }
-  return best;
-}
-
 vector_d solver_values(const problem& p, const vector_d& natural_values) {
   vector_d x;
   for (std::size_t i = 0; i < natural_values.size(); ++i) {
@@ -57,7 +48,7 @@ std::vector<std::size_t> flat_directions(const problem& p, const vector_d& x) {
 
 blame diagnose(const problem& p, const fit_result& failed) {
   blame b;
-  const start_outcome* end = lowest(p, failed);
+  const start_outcome* end = lowest_start(p, failed);
   if (failed.status == fit_status::not_determined && failed.x.size() == p.fitted.size()) {
     b.undetermined = flat_directions(p, failed.x);
     return b;

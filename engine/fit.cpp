@@ -59,6 +59,20 @@ bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimat
 
 }  // namespace
 
+double ssr_at(const problem& p, const vector_d& x) {
+  vector_d r;
+  matrix_d unused;
+  return residuals(p, x, false, r, unused).empty() ? sum_of_squares(r) : NAN;
+}
+
+const start_outcome* lowest_start(const problem& p, const fit_result& r) {
+  const start_outcome* best = nullptr;
+  for (const start_outcome& s : r.starts) {
+    if (std::isfinite(s.ssr) && s.to.size() == p.fitted.size() && (!best || s.ssr < best->ssr)) best = &s;
+  }
+  return best;
+}
+
 bool same_residuals(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x) {
   vector_d r;
   matrix_d unused;

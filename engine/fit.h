@@ -84,6 +84,14 @@ std::vector<vector_d> starting_points(const problem& p);
 // of p's residuals.
 lm_settings search_settings(const problem& p, const fit_settings& settings);
 
+// The sum of squares of p's residuals at the solver's values x; NaN where
+// the model has no value.
+double ssr_at(const problem& p, const vector_d& x);
+
+// The start of r that ended with the lowest finite sum of squares, failed
+// ones included; nullptr when none has one.
+const start_outcome* lowest_start(const problem& p, const fit_result& r);
+
 // Whether the residuals of p at the solver's values x are those at_minimum,
 // column line by column line, up to the rounding of s.
 bool same_residuals(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x);

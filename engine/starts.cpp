@@ -2,17 +2,12 @@
 
 #include <cmath>
 
+#include "engine/fit.h"
 #include "model/linear.h"
 
 namespace kinetics {
 
 namespace {
-
-double ssr_of(const problem& p, const vector_d& x) {
-  vector_d r;
-  matrix_d unused;
-  return residuals(p, x, false, r, unused).empty() ? sum_of_squares(r) : NAN;
-}
 
 // The least-squares step of the values at positions from x: the columns of
 // the Jacobian scaled to unit length, the normal equations by Cholesky with a
@@ -63,14 +58,14 @@ vector_d solve_linear(const problem& p, const vector_d& x) {
   for (std::size_t i : all) kinds[p.fitted[i].kind == role::factor].push_back(i);
   if (!kinds[0].empty() && !kinds[1].empty()) kinds[2] = all;
   vector_d best = x, trial;
-  double best_ssr = ssr_of(p, x);
+  double best_ssr = ssr_at(p, x);
   for (int round = 0; round < 30; ++round) {
     const double before = best_ssr;
     for (const std::vector<std::size_t>& positions : kinds) {
       if (positions.empty() || !linear_step(p, best, positions, trial)) continue;
       // Halved while it raises the sum: the joint step is only linearised.
       for (int half = 0; half < 8; ++half) {
-        const double ssr = ssr_of(p, trial);
+        const double ssr = ssr_at(p, trial);
         if (ssr < best_ssr) {
           best = trial;
           best_ssr = ssr;

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   }
   const problem& p = l.p;
   lm_settings one;
-  one.absolute_ssr = noise_floor(p);
+  set_rounding(p, one);
   const residual_function f = [&p](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
     return residuals(p, x, jacobian, r, j);
   };

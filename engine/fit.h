@@ -39,11 +39,20 @@ struct estimate {
   double se = 0;
   double t_low = 0, t_high = 0;
   double profile_low = NAN, profile_high = NAN;
+  bool at_zero = false;  // a rate constant held at its bound 0: no se or t interval, profile [0, upper limit]
+};
+
+// The fitted values a failed fit blames (positions in problem::fitted).
+struct blame {
+  std::vector<std::size_t> to_zero;       // rate constants that ran towards 0
+  std::vector<std::size_t> to_infinity;   // rate constants that ran off upwards
+  std::vector<std::size_t> undetermined;  // values the data do not determine apart
 };
 
 struct fit_result {
   fit_status status = fit_status::converged;
   std::string failure;  // why there is no result, in words; empty when there is one
+  blame blamed;         // when there is none: the values to blame (see engine/diagnosis.h)
   vector_d x;           // the solver's values at the best minimum
   values best;          // every value of the mechanism there
   std::vector<estimate> estimates;  // one per fitted value
@@ -54,6 +63,7 @@ struct fit_result {
   double reduced_chi_square = 0, chi_square_p = 0;  // when weighted: ssr / dof, and P(chi-square >= ssr)
   int points = 0, dof = 0, iterations = 0;
   int evaluations = 0, jacobians = 0;  // of the model by the search over every start and the polish
+  std::vector<double> runs_p;  // per column line: the runs test's probability of as few runs of signs (engine/runs.h)
   std::vector<start_outcome> starts;
   int same_minimum = 0;               // starts that ended at the best minimum
   std::vector<std::string> warnings;  // values the data do not determine, rival minima
@@ -70,7 +80,29 @@ struct fit_settings {
 // 0.01 and 100, drawn by a fixed rule. In the solver's terms.
 std::vector<vector_d> starting_points(const problem& p);
 
-// Fits p. The problem needs more residuals than fitted values.
+// The settings of the search for p: the settings' step budget, the rounding
+// of p's residuals.
+lm_settings search_settings(const problem& p, const fit_settings& settings);
+
+// The sum of squares of p's residuals at the solver's values x; NaN where
+// the model has no value.
+double ssr_at(const problem& p, const vector_d& x);
+
+// The start of r that ended with the lowest finite sum of squares, failed
+// ones included; nullptr when none has one.
+const start_outcome* lowest_start(const problem& p, const fit_result& r);
+
+// Whether the residuals of p at the solver's values x are those at_minimum,
+// column line by column line, up to the rounding of s.
+bool same_residuals(const problem& p, const lm_settings& s, const vector_d& at_minimum, const vector_d& x);
+
+// Fits p over the open domain, every rate constant above 0.
+fit_result fit_without_bounds(const problem& p, const fit_settings& settings = {});
+
+// Fits p: over the open domain, and where that ends without a minimum
+// because rate constants run to 0, over the closed one, with them held at
+// 0 (see engine/bounds.h). The problem needs more residuals than fitted
+// values.
 fit_result fit(const problem& p, const fit_settings& settings = {});
 
 }  // namespace kinetics

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kinetics {
 
@@ -35,18 +36,32 @@ bool damped_step(const matrix_d& jtj, const column& g, double lambda, column& st
   return dlib::is_finite(step);
 }
 
-// True when a full Gauss-Newton step from here would lower the sum by no
-// more than the given share of it (or than the rounding floor): no
-// direction of the values lowers the sum by anything that matters. This
-// reads the gradient in the metric of the fit itself, so it neither depends
-// on the values' units nor asks more than the residuals' rounding allows.
-bool gradient_vanishes(const matrix_d& j, const vector_d& r, double share, double floor) {
+// The residual groups of s for n residuals: their ends and floors.
+std::pair<std::vector<std::size_t>, vector_d> groups(const lm_settings& s, std::size_t n) {
+  if (s.group_ends.empty()) return {{n}, {s.absolute_ssr}};
+  return {s.group_ends, s.group_floors};
+}
+
+// True when a full Gauss-Newton step from here would change every group's
+// residuals by no more than the given share of its sum of squares (or than
+// its rounding floor): no direction of the values lowers the sum by anything
+// that matters. This reads the gradient in the metric of the fit itself, so
+// it neither depends on the values' units nor asks more than the residuals'
+// rounding allows; group by group, so that a group of small values counts
+// as much as its own scale says.
+bool gradient_vanishes(const matrix_d& j, const vector_d& r, const lm_settings& s) {
   const matrix_d jtj = dlib::trans(j) * j;
   const column g = dlib::trans(j) * as_column(r);
   column step;
   if (!damped_step(jtj, g, 1e-12, step)) return false;
-  const double decrease = -dlib::dot(g, step);
-  return decrease <= share * sum_of_squares(r) + floor;
+  vector_d change(r.size());
+  const column moved = j * step;
+  for (std::size_t i = 0; i < r.size(); ++i) change[i] = moved(static_cast<long>(i));
+  const vector_d moves = group_sums(change, s), sums = group_sums(r, s), floors = groups(s, r.size()).second;
+  for (std::size_t k = 0; k < sums.size(); ++k) {
+    if (moves[k] > s.gradient * sums[k] + floors[k]) return false;
+  }
+  return true;
 }
 
 bool small_step(const column& step, const vector_d& x, double relative) {
@@ -64,7 +79,7 @@ void fail(lm_outcome& out, termination reason, std::string why) {
 // Whether x, where the search ended, is a minimum: the residuals are at the
 // rounding floor, or the gradient vanishes.
 void judge_end(lm_outcome& out, const lm_settings& s, termination reason, const char* why) {
-  if (out.ssr <= s.absolute_ssr || gradient_vanishes(out.j, out.r, s.gradient, s.absolute_ssr)) return;
+  if (at_rounding(out.r, s) || gradient_vanishes(out.j, out.r, s)) return;
   fail(out, reason, std::string(why) + ", but the gradient of the sum of squares is not zero there");
 }
 
@@ -133,6 +148,23 @@ double sum_of_squares(const vector_d& r) {
   return s;
 }
 
+vector_d group_sums(const vector_d& r, const lm_settings& s) {
+  const std::vector<std::size_t> ends = groups(s, r.size()).first;
+  vector_d sums(ends.size(), 0.0);
+  for (std::size_t k = 0, i = 0; k < ends.size(); ++k) {
+    for (; i < ends[k] && i < r.size(); ++i) sums[k] += r[i] * r[i];
+  }
+  return sums;
+}
+
+bool at_rounding(const vector_d& r, const lm_settings& s) {
+  const vector_d sums = group_sums(r, s), floors = groups(s, r.size()).second;
+  for (std::size_t k = 0; k < sums.size(); ++k) {
+    if (sums[k] > floors[k]) return false;
+  }
+  return true;
+}
+
 lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x0, const lm_settings& s) {
   lm_outcome out;
   const residual_function f = counted(model, out);
@@ -147,7 +179,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
     return out;
   }
   double lambda = 1e-3;
-  while (out.ssr > s.absolute_ssr && lambda <= 1e20) {
+  while (!at_rounding(out.r, s) && lambda <= 1e20) {
     if (out.trials >= s.max_iterations) {
       fail(out, termination::iteration_limit,
            "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps");
@@ -165,7 +197,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
     }
     ++out.iterations;
     lambda = std::max(lambda / 10, 1e-12);
-    if (gradient_vanishes(out.j, out.r, s.gradient, s.absolute_ssr)) return out;
+    if (gradient_vanishes(out.j, out.r, s)) return out;
     if (small) {
       judge_end(out, s, termination::not_minimum, "the fit converged");
       return out;

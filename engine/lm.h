@@ -28,6 +28,13 @@ struct lm_settings {
   double relative_step = 1e-9;  // ...and moves every value by less than this times (its size + 1)
   double gradient = 1e-10;      // converged when a Gauss-Newton step would lower the sum by at most this share
   double absolute_ssr = 0;      // or the sum of squares at most this: the residuals are noise of rounding
+  // The residuals in groups of their own scale (the column lines of a data
+  // table): where each group ends, and the sum of squares of its rounding.
+  // Every test then holds group by group, so that a group of small values
+  // is not taken for the rounding of a large one. Empty: one group of every
+  // residual, whose rounding is absolute_ssr.
+  std::vector<std::size_t> group_ends;
+  vector_d group_floors;
 };
 
 // Why a search ended.
@@ -52,6 +59,13 @@ struct lm_outcome {
   termination reason = termination::converged;
   std::string failure;  // why it did not converge, in words; empty when it did
 };
+
+// The sum of squares of every group of r.
+vector_d group_sums(const vector_d& r, const lm_settings& s);
+
+// Whether the residuals r are noise of rounding: every group's sum of
+// squares at most its floor.
+bool at_rounding(const vector_d& r, const lm_settings& s);
 
 // Minimises the sum of squares of f from x0 with Marquardt's scaling of the
 // damping. A trial step that fails or does not lower the sum raises the

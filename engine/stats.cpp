@@ -19,9 +19,15 @@ namespace {
 // same in both terms.
 bool covariance(const lm_outcome& best, double s2, matrix_d& cov) {
   const matrix_d jtj = dlib::trans(best.j) * best.j;
-  dlib::cholesky_decomposition<matrix_d> chol(jtj);
+  // In values scaled to a unit diagonal, so that values of very different
+  // sizes do not make the matrix look singular.
+  const long n = jtj.nr();
+  dlib::matrix<double, 0, 1> scale(n);
+  for (long i = 0; i < n; ++i) scale(i) = jtj(i, i) > 0 ? 1 / std::sqrt(jtj(i, i)) : 1.0;
+  const matrix_d unit = dlib::pointwise_multiply(scale * dlib::trans(scale), jtj);
+  dlib::cholesky_decomposition<matrix_d> chol(unit);
   if (!chol.is_spd()) return false;
-  cov = chol.solve(dlib::identity_matrix<double>(jtj.nr())) * s2;
+  cov = dlib::pointwise_multiply(scale * dlib::trans(scale), chol.solve(dlib::identity_matrix<double>(n))) * s2;
   return dlib::is_finite(cov);
 }
 
@@ -83,18 +89,48 @@ double profile_threshold(const problem& p, double ssr, int dof) {
   return ssr * (1 + f_quantile_95(dof) / dof);
 }
 
-double noise_floor(const problem& p) {
+double one_sided_threshold(const problem& p, double ssr, int dof) {
+  if (!p.weight.empty()) return ssr + boost::math::quantile(boost::math::chi_squared(1.0), 0.90);
+  return ssr * (1 + boost::math::quantile(boost::math::fisher_f(1.0, static_cast<double>(dof)), 0.90) / dof);
+}
+
+namespace {
+
+// The largest weighted measured value of column line j (1 when all are 0).
+double largest_value(const problem& p, std::size_t j) {
+  double top = 0;
+  for (std::size_t i = 0; i < p.data.y[j].size(); ++i) {
+    const double weight = p.weight.empty() ? 1.0 : p.weight[j * p.data.t.size() + i];
+    top = std::max(top, std::abs(p.data.y[j][i] * weight));
+  }
+  return top > 0 ? top : 1.0;
+}
+
+}  // namespace
+
+void set_rounding(const problem& p, lm_settings& s) {
+  const std::size_t rows = p.data.t.size(), n = residual_count(p);
+  s.group_ends.clear();
+  s.group_floors.clear();
+  const bool by_column = n == rows * p.data.y.size();
   double top = 0;
   for (std::size_t j = 0; j < p.data.y.size(); ++j) {
-    for (std::size_t i = 0; i < p.data.y[j].size(); ++i) {
-      const double weight = p.weight.empty() ? 1.0 : p.weight[j * p.data.t.size() + i];
-      top = std::max(top, std::abs(p.data.y[j][i] * weight));
-    }
+    const double per_residual = 1e-8 * largest_value(p, j);
+    top = std::max(top, per_residual);
+    if (!by_column) continue;
+    s.group_ends.push_back((j + 1) * rows);
+    s.group_floors.push_back(static_cast<double>(rows) * per_residual * per_residual);
   }
-  if (p.model.largest > 0) top = p.model.largest;
-  const double per_residual = 1e-8 * (top > 0 ? top : 1.0);
-  const std::size_t points = p.model.points > 0 ? p.model.points : residual_count(p);
-  return static_cast<double>(points) * per_residual * per_residual;
+  if (!by_column || n == 0) {
+    // Residuals of another kind (a reduced spectral series) say how many
+    // points and how large a value they stand for.
+    if (p.model.largest > 0) top = 1e-8 * p.model.largest;
+    const std::size_t points = p.model.points > 0 ? p.model.points : n;
+    s.group_ends.assign(1, n);
+    s.group_floors.assign(1, static_cast<double>(points) * (top > 0 ? top * top : 1e-16));
+  }
+  s.absolute_ssr = 0;
+  for (double f : s.group_floors) s.absolute_ssr += f;
 }
 
 std::string statistics(const problem& p, const lm_outcome& best, fit_result& out) {

@@ -25,9 +25,16 @@ std::string statistics(const problem& p, const lm_outcome& best, fit_result& out
 // scaled by 1 + F(0.95; 1, dof) / dof.
 double profile_threshold(const problem& p, double ssr, int dof);
 
-// The rounding floor of a problem's sum of squares: residuals of 1e-8 of the
-// largest (weighted) measured value, a hundred times the integration's
-// tolerance.
-double noise_floor(const problem& p);
+// The sum of squares up to which a value held at a bound stays inside its
+// one-sided 95 % upper limit: as profile_threshold, at the 90 % quantiles
+// (a chi-square of 1 degree of freedom, or F(0.90; 1, dof)).
+double one_sided_threshold(const problem& p, double ssr, int dof);
+
+// The rounding of a problem's residuals, column line by column line (or,
+// for residuals of another kind, all together): where each group of
+// residuals ends, and the sum of squares of residuals of 1e-8 of the
+// group's largest (weighted) measured value, a hundred times the
+// integration's tolerance. Sets s.group_ends and s.group_floors.
+void set_rounding(const problem& p, lm_settings& s);
 
 }  // namespace kinetics

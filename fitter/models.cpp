@@ -115,7 +115,9 @@ bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std
   }
   std::cout << "\n ratefit: " << path << " fitted to " << data_name(l.p) << "\n" << std::endl;
   const fit_result r = fit(l.p);
-  if (!r.failure.empty()) return cli::fail("ratefit", path + ": " + r.failure + "; no result was written") == 0;
+  if (!r.failure.empty()) {
+    return cli::fail("ratefit", path + ": " + r.failure + blame_text(l.p, r.blamed) + "; no result was written") == 0;
+  }
   if (std::string error = report_and_write(path, l, r); !error.empty()) return cli::fail("ratefit", error) == 0;
   rows.push_back({model_name(path), r.aic, r.bic, r.rms, static_cast<int>(fitted)});
   data.insert(data_key(l.p));

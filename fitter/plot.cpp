@@ -51,11 +51,13 @@ std::string block(const std::string& name, const vector_d& t, std::size_t column
   return text + "EOD\n";
 }
 
-// The model's columns on 400 even steps over the data's span, for smooth curves.
+// The model's columns on 400 even steps from the start time (or the first
+// data time, if earlier) to the last data time, for smooth curves.
 std::string curves_block(const problem& p, const values& v) {
   const auto [lo, hi] = std::minmax_element(p.data.t.begin(), p.data.t.end());
+  const double from = std::min(*lo, p.m.start);
   vector_d t;
-  for (int i = 0; i <= 400; ++i) t.push_back(*lo + (*hi - *lo) * i / 400.0);
+  for (int i = 0; i <= 400; ++i) t.push_back(from + (*hi - from) * i / 400.0);
   problem fine = p;
   fine.data.t = t;
   trajectory c;
@@ -65,15 +67,40 @@ std::string curves_block(const problem& p, const values& v) {
   });
 }
 
-// The items of a plot command, one per column line.
-std::string plot_items(const std::string& data, std::size_t columns, const std::string& style,
+// Colours told apart with every common kind of colour blindness (Okabe and
+// Ito's palette, without its yellow, which is hard to see on white).
+std::string colour(std::size_t j) {
+  static const char* const palette[] = {"#0072B2", "#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9", "#000000"};
+  return std::string("rgb '") + palette[j % 7] + "'";
+}
+
+// The items of a plot command, one per column line of the group.
+std::string plot_items(const std::string& data, const std::vector<std::size_t>& group, const std::string& style,
                        const std::vector<std::string>& titles) {
   std::string text;
-  for (std::size_t j = 0; j < columns; ++j) {
-    text += (j ? ", " : "") + std::string("$") + data + " using 1:" + std::to_string(j + 2) + " " + style +
-            " lc " + std::to_string(j + 1) + (titles.empty() ? " notitle" : " title " + quoted(titles[j]));
+  for (std::size_t j : group) {
+    text += (text.empty() ? "" : ", ") + std::string("$") + data + " using 1:" + std::to_string(j + 2) + " " + style +
+            " lc " + colour(j) + (titles.empty() ? " notitle" : " title " + quoted(titles[j]));
   }
   return text;
+}
+
+// One group's pair of panels in the band [bottom, bottom + height) of the
+// picture: measured points and curves above, residuals below.
+std::string group_panels(const std::vector<std::size_t>& group, const std::vector<std::string>& titles, double bottom,
+                         double height, bool top, bool last) {
+  char place[128];
+  std::snprintf(place, sizeof place, "set origin 0,%.4f\nset size 1,%.4f\n", bottom + 0.3 * height, 0.7 * height);
+  std::string text = place;
+  text += top ? "" : "unset title\n";
+  text += "unset xlabel\nset ylabel 'measured and model'\n";
+  text += "plot " + plot_items("measured", group, "with points pt 7 ps 0.6", titles) + ", " +
+          plot_items("model", group, "with lines lw 2", {}) + "\n";
+  std::snprintf(place, sizeof place, "set origin 0,%.4f\nset size 1,%.4f\n", bottom, 0.3 * height);
+  text += place;
+  text += "unset title\nset ylabel 'residual'\n" + std::string(last ? "set xlabel 'time'\n" : "");
+  return text + "plot " + plot_items("residual", group, "with points pt 7 ps 0.4", {}) +
+         ", 0 with lines lc 'black' notitle\n";
 }
 
 std::string script(const problem& p, const values& v, const trajectory& c, const std::string& title,
@@ -81,18 +108,24 @@ std::string script(const problem& p, const values& v, const trajectory& c, const
   const std::size_t n = p.m.columns.size();
   std::vector<std::string> titles;
   for (const column_model& col : p.m.columns) titles.push_back(column_title(p, col));
-  std::string text = "set terminal pngcairo size 900,800 noenhanced font 'Sans,10'\nset output " + quoted(out) +
+  const std::vector<std::vector<std::size_t>> groups = scale_groups(p);
+  const int height = 800 + 300 * static_cast<int>(groups.size() - 1);
+  std::string text = "set terminal pngcairo size 900," + std::to_string(height) +
+                     " noenhanced font 'Sans,10'\nset output " + quoted(out) +
                      "\nset grid\nset lmargin 12\nset multiplot\n";
   text += block("measured", p.data.t, n, [&](std::size_t j, std::size_t i) { return p.data.y[j][i]; });
   text += block("residual", p.data.t, n, [&](std::size_t j, std::size_t i) {
     return p.data.y[j][i] - column_value(p, v, c, j, i);
   });
   text += curves_block(p, v);
-  text += "set origin 0,0.3\nset size 1,0.7\nset title " + quoted(title) + "\nset ylabel 'measured and model'\n";
-  text += "plot " + plot_items("measured", n, "with points pt 7 ps 0.6", titles) + ", " +
-          plot_items("model", n, "with lines lw 2", {}) + "\n";
-  text += "set origin 0,0\nset size 1,0.3\nunset title\nset ylabel 'residual'\nset xlabel 'time'\n";
-  text += "plot " + plot_items("residual", n, "with points pt 7 ps 0.4", {}) + ", 0 with lines lc 'black' notitle\n";
+  const auto [lo, hi] = std::minmax_element(p.data.t.begin(), p.data.t.end());
+  text += "set xrange [" + format_g(std::min(*lo, p.m.start), 15) + ":" + format_g(*hi, 15) + "]\n";
+  text += "set title " + quoted(title) + "\n";
+  const double band = 1.0 / static_cast<double>(groups.size());
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const double bottom = 1 - band * static_cast<double>(g + 1);
+    text += group_panels(groups[g], titles, bottom, band, g == 0, g + 1 == groups.size());
+  }
   return text + "unset multiplot\n";
 }
 
@@ -118,6 +151,28 @@ std::string run_gnuplot(const std::string& script_path) {
 }  // namespace
 
 std::string gnuplot_string(const std::string& text) { return quoted(text); }
+
+std::vector<std::vector<std::size_t>> scale_groups(const problem& p) {
+  std::vector<std::pair<double, std::size_t>> sizes;
+  for (std::size_t j = 0; j < p.data.y.size(); ++j) {
+    double top = 0;
+    for (double y : p.data.y[j]) top = std::max(top, std::abs(y));
+    sizes.push_back({top, j});
+  }
+  std::stable_sort(sizes.begin(), sizes.end());
+  std::vector<std::vector<std::size_t>> groups;
+  double smallest = 0;
+  for (const auto& [top, j] : sizes) {
+    if (groups.empty() || top > 10 * smallest) {
+      groups.emplace_back();
+      smallest = top;
+    }
+    groups.back().push_back(j);
+  }
+  for (auto& g : groups) std::sort(g.begin(), g.end());
+  std::reverse(groups.begin(), groups.end());  // the largest on top
+  return groups;
+}
 
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       const std::string& png) {

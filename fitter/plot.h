@@ -4,10 +4,17 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/problem.h"
 
 namespace kinetics {
+
+// The column lines of p in groups drawn on one scale, each in a panel of its
+// own: by the largest measured size of each, a new group where it is more
+// than ten times the group's smallest; the group of the largest first, each
+// in the order of the column lines.
+std::vector<std::vector<std::size_t>> scale_groups(const problem& p);
 
 // Draws the columns of p for the values v, whose concentrations at the
 // data's times are c, into the PNG file png (replaced only when gnuplot has

@@ -42,7 +42,8 @@ std::vector<std::string> estimate_table(const problem& p, const fit_result& r) {
   std::vector<row> rows{{"value", "estimate", "std_error", "t95_low", "t95_high", "profile95_low", "profile95_high"}};
   for (std::size_t i = 0; i < r.estimates.size(); ++i) {
     const estimate& e = r.estimates[i];
-    rows.push_back({value_name(p, i), format_g(e.value), format_g(e.se, 4), bound(e.t_low, e), bound(e.t_high, e),
+    rows.push_back({value_name(p, i), format_g(e.value), std::isnan(e.se) ? "-" : format_g(e.se, 4), bound(e.t_low, e),
+                    bound(e.t_high, e),
                     bound(e.profile_low, e), bound(e.profile_high, e)});
   }
   return aligned(rows);
@@ -55,8 +56,9 @@ std::vector<std::string> correlation_table(const problem& p, const fit_result& r
   for (std::size_t i = 0; i < n; ++i) {
     rows.push_back({value_name(p, i)});
     for (std::size_t j = 0; j < n; ++j) {
-      char cell[32];
-      std::snprintf(cell, sizeof cell, "%.4f", r.correlation(static_cast<long>(i), static_cast<long>(j)));
+      char cell[32] = "-";  // a value held at a bound has none
+      const double c = r.correlation(static_cast<long>(i), static_cast<long>(j));
+      if (!std::isnan(c)) std::snprintf(cell, sizeof cell, "%.4f", c);
       rows.back().push_back(cell);
     }
   }
@@ -118,11 +120,61 @@ std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
 
 std::string data_name(const problem& p) { return p.m.series.line != 0 ? p.m.series.file.path : p.m.data; }
 
+
+namespace {
+
+std::string names(const problem& p, const std::vector<std::size_t>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == values.size() ? " and " : ", ") + value_name(p, values[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string blame_text(const problem& p, const blame& b) {
+  std::string text;
+  const auto verb = [](const std::vector<std::size_t>& v, const char* one, const char* many) {
+    return v.size() == 1 ? one : many;
+  };
+  if (!b.to_zero.empty()) {
+    text += "; " + names(p, b.to_zero) + verb(b.to_zero, " runs", " run") +
+            " towards 0 (if a step may not run at all, remove it or hold its constant at 0 with \"fixed\")";
+  }
+  if (!b.to_infinity.empty()) {
+    text += "; " + names(p, b.to_infinity) + verb(b.to_infinity, " grows", " grow") +
+            " without bound (a step faster than the data resolve: hold its constant fixed)";
+  }
+  if (!b.undetermined.empty()) {
+    text += "; the data do not determine " + names(p, b.undetermined) +
+            (b.undetermined.size() == 1 ? " (hold it fixed)" : " apart (hold one of them fixed, or start them nearer)");
+  }
+  return text;
+}
+
+namespace {
+
+// Rate constant k of m, fitted to 0, as "0 fixed": a file cannot start a
+// fitted rate constant at 0. The values after it on its line move along.
+void hold_at_zero(mechanism& m, named_value& k) {
+  const std::string word = " fixed";
+  m.lines[static_cast<std::size_t>(k.line - 1)].insert(k.at + k.length, word);
+  for (named_value& other : m.rates) {
+    if (other.line == k.line && other.at > k.at) other.at += word.size();
+  }
+  k.fixed = true;
+}
+
+}  // namespace
+
 std::string fit_file(const problem& p, const fit_result& r, const std::vector<std::string>& extra) {
   mechanism m = p.m;
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
     const free_value& f = p.fitted[i];
-    named_list(m, f.kind)[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
+    named_value& v = named_list(m, f.kind)[static_cast<std::size_t>(f.index)];
+    v.value = r.estimates[i].value;
+    if (r.estimates[i].at_zero) hold_at_zero(m, v);
   }
   // The data file as found from the working directory, where this file is.
   if (m.series.line != 0) {

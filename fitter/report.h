@@ -15,6 +15,11 @@ namespace kinetics {
 // estimates with their intervals, the correlations and every warning.
 std::vector<std::string> report_lines(const problem& p, const fit_result& r);
 
+// What a failed fit blames, in words, each part starting "; ": the values
+// that ran to 0 or without bound and those the data do not determine apart,
+// and what to try; empty when it blames none.
+std::string blame_text(const problem& p, const blame& b);
+
 // The mechanism file again with the fitted values in place and the data
 // file named so that it is found from the working directory, headed by the
 // report as comment lines.

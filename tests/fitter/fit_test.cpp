@@ -133,15 +133,44 @@ TEST(Fit, WeightsFromKnownUncertainties) {
   }
 }
 
+TEST(Fit, ColumnsOfVeryDifferentScalesConvergeEachOnItsOwn) {
+  // Counts of A (about 1e5) and the concentration of C (about 1e-3): the
+  // small column's misfit is no rounding of the large one.
+  scratch_dir dir;
+  const auto truth = [](double t) { return vector_d{1e8 * 1e-3 * std::exp(-0.2 * t), 1e-3 * std::exp(-0.1 * t)}; };
+  const fitted f = fit_text(dir,
+                            "A -> B  k1 = 0.2\nC -> D  k2 = 0.1\nA = 0.001 fixed\nC = 0.004\n"
+                            "column 1 = eA * A\ncolumn 2 = C\neA = 1e8\n",
+                            table_of(30, 0.5, truth));
+  ASSERT_EQ(f.r.failure, "");
+  const vector_d want{0.2, 0.1, 0.001, 1e8};
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(f.r.estimates[i].value / want[i], 1, 1e-7) << i;
+  EXPECT_GT(f.r.iterations, 0);
+}
+
+TEST(Fit, CertifiedFirstOrderProblemFromBothPublishedStarts) {
+  // y = b1 (1 - exp(-b2 x)) with six observations of oxygen demand, as B of
+  // A -> B: b1 = [A]0, b2 = k. Certified: b1 = 213.80940889 +- 12.354515176,
+  // b2 = 0.54723748542 +- 0.10455993237, sum of squares 1168.0088766.
+  const char* const data = "1 109\n2 149\n3 149\n5 191\n7 213\n10 224\n";
+  for (const char* start : {"A -> B  k = 1\nA = 1\ncolumn 1 = B\n", "A -> B  k = 0.75\nA = 100\ncolumn 1 = B\n"}) {
+    scratch_dir dir;
+    const fit_result r = fit_text(dir, start, data).r;
+    ASSERT_EQ(r.failure, "") << start;
+    EXPECT_NEAR(r.estimates[0].value / 0.54723748542, 1, 2e-8) << start;
+    EXPECT_NEAR(r.estimates[1].value / 213.80940889, 1, 1e-8) << start;
+    EXPECT_NEAR(r.estimates[0].se / 0.10455993237, 1, 1e-6) << start;
+    EXPECT_NEAR(r.estimates[1].se / 12.354515176, 1, 1e-6) << start;
+    EXPECT_NEAR(r.ssr / 1168.0088766, 1, 1e-10) << start;
+  }
+}
+
 TEST(Fit, SaysWhyThereIsNoResult) {
   const struct {
     const char* model;
     std::function<vector_d(double)> truth;
     const char* failure;
   } cases[] = {
-      {"A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n", [](double) { return vector_d{1, 0}; },
-       "k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step (hold it fixed or "
-       "remove the step)"},
       {"A -> B  k = 0.1\nA = 1\nB = 0\ncolumn 1 = A + B\n", [](double) { return vector_d{1}; },
        "k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step (hold it fixed or "
        "remove the step)"},
@@ -152,6 +181,20 @@ TEST(Fit, SaysWhyThereIsNoResult) {
     EXPECT_EQ(r.failure, c.failure) << c.model;
     EXPECT_EQ(r.status, fit_status::rate_falls_to_0) << c.model;
   }
+}
+
+TEST(Fit, ARateConstantTheDataDoNotNeedIsReportedAt0) {
+  // B never forms: k is 0, held there with an upper limit, A0 fitted alone.
+  scratch_dir dir;
+  const fitted f = fit_text(dir, "A -> B  k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n",
+                            table_of(20, 1, [](double) { return vector_d{1, 0}; }, 1e-3));
+  ASSERT_EQ(f.r.failure, "");
+  EXPECT_TRUE(f.r.estimates[0].at_zero);
+  EXPECT_EQ(f.r.estimates[0].value, 0);
+  EXPECT_GT(f.r.estimates[0].profile_high, 0);
+  EXPECT_LT(f.r.estimates[0].profile_high, 1e-3);
+  EXPECT_NEAR(f.r.estimates[1].value, 1, 1e-3);
+  EXPECT_EQ(f.r.dof, 40 - 1);
 }
 
 TEST(Fit, WarnsOfRivalMinimaAndUndeterminedValues) {

@@ -44,6 +44,28 @@ TEST(LevenbergMarquardt, FindsExactAndNoisyMinima) {
   }
 }
 
+TEST(LevenbergMarquardt, GroupsOfSmallResidualsAreNotTakenForRounding) {
+  // Ten residuals of size 1e5 that fit exactly, and one of 1e-3 that the
+  // second value moves: with one floor for all, it looks like rounding.
+  const residual_function two_scales = [](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+    r.assign(11, 0.0);
+    if (jacobian) j = dlib::zeros_matrix<double>(11, 2);
+    for (int i = 0; i < 10; ++i) r[i] = 1e5 * (x[0] - 1), jacobian ? j(i, 0) = 1e5 : 0;
+    r[10] = x[1] - 1e-3;
+    if (jacobian) j(10, 1) = 1;
+    return std::string();
+  };
+  lm_settings one;
+  one.absolute_ssr = 11 * 1e-6;
+  EXPECT_EQ(levenberg_marquardt(two_scales, {1, 4e-3}, one).iterations, 0);
+  lm_settings grouped;
+  grouped.group_ends = {10, 11};
+  grouped.group_floors = {10 * 1e-6, 1e-22};
+  const lm_outcome o = levenberg_marquardt(two_scales, {1, 4e-3}, grouped);
+  ASSERT_EQ(o.failure, "");
+  EXPECT_NEAR(o.x[1], 1e-3, 1e-12);
+}
+
 TEST(LevenbergMarquardt, FailedTrialStepsRaiseTheDampingInsteadOfStopping) {
   // The model has no value beyond b = 0.5, where the first full step lands.
   const lm_outcome o = levenberg_marquardt(decay(0, nullptr, 0.5), {2, 0.01});

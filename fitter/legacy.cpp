@@ -6,6 +6,7 @@
 
 #include "common/atomic_file.h"
 #include "common/cli.h"
+#include "common/escape.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 #include "common/table.h"
@@ -42,7 +43,7 @@ std::string mechanism_text(const table& guess, bool with_b, const std::string& s
   return "A -> B  k = " + fixed("%.17g", guess[0][0]) + "\nA = " + fixed("%.17g", guess[1][0]) + "\nB = " +
          fixed("%.17g", guess[1][1]) + (with_b ? "" : " fixed") + "\ncolumn 1 = A\n" +
          (with_b ? "column 2 = B\n" : "") + "data dat.txt\nstart " + fixed("%.17g", guess[2][0]) + "\n" +
-         (sigma.empty() ? "" : "sigma " + sigma + "\n");
+         (sigma.empty() ? "" : "sigma " + (needs_quotes(sigma) ? quote_name(sigma) : sigma) + "\n");
 }
 
 std::string fit_text(const table& guess, const problem& p, const fit_result& r) {

@@ -2,9 +2,11 @@
 
 #include <iostream>
 #include <set>
+#include <tuple>
 
 #include "common/atomic_file.h"
 #include "common/cli.h"
+#include "common/escape.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
 
@@ -20,20 +22,39 @@ std::string data_key(const problem& p) {
   return key;
 }
 
-// Writes NAME.fit.txt and NAME.curve.txt together, then draws NAME.png;
-// a picture that cannot be drawn is a warning, the numbers stand.
+// The picture of a fit as a new file, complete and synced, or why there is
+// none; pending stays closed when there is none.
+std::string draw_picture(const std::string& name, const problem& p, const fit_result& r, const trajectory& c,
+                         new_file& pending) {
+  std::string png;
+  if (std::string error = draw_plot(p, r.best, c, p.m.file + " fitted to " + p.m.data, png); !error.empty()) {
+    return error;
+  }
+  if (std::string error = new_file_open(name + ".png", pending); !error.empty()) return error;
+  if (std::string error = new_file_write(pending, png); !error.empty()) return error;
+  return new_file_finish(pending);
+}
+
+// Writes NAME.fit.txt, NAME.curve.txt and NAME.png, replaced together; a
+// picture that cannot be drawn is a warning, the numbers stand.
 std::string write_results(const std::string& name, const problem& p, const fit_result& r) {
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return error;
   const std::string fit_text = fit_file(p, r);
-  const std::string curve_text = curve_file(p, r.best, c, "ratefit: " + p.m.file + " fitted to " + p.m.data);
-  if (std::string error = replace_files({{name + ".fit.txt", fit_text}, {name + ".curve.txt", curve_text}});
-      !error.empty()) {
-    return error;
+  const std::string curve_text =
+      curve_file(p, r.best, c, "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.m.data));
+  new_file fit, curve, picture;
+  for (auto [file, suffix, text] : {std::tuple{&fit, ".fit.txt", &fit_text}, {&curve, ".curve.txt", &curve_text}}) {
+    if (std::string error = new_file_open(name + suffix, *file); !error.empty()) return error;
+    if (std::string error = new_file_write(*file, *text); !error.empty()) return error;
   }
+  const std::string no_picture = draw_picture(name, p, r, c, picture);
+  std::vector<new_file*> files{&fit, &curve};
+  if (no_picture.empty()) files.push_back(&picture);
+  if (std::string error = new_files_commit(files); !error.empty()) return error;
   std::cout << " Saving \"" << name << ".fit.txt\" and \"" << name << ".curve.txt\"" << std::endl;
-  if (std::string error = draw_plot(p, r.best, c, p.m.file + " fitted to " + p.m.data, name + ".png"); !error.empty()) {
-    std::cerr << "ratefit: warning: no picture \"" << name << ".png\": " << error << std::endl;
+  if (!no_picture.empty()) {
+    std::cerr << "ratefit: warning: no picture \"" << name << ".png\": " << no_picture << std::endl;
   } else {
     std::cout << " Saving \"" << name << ".png\"" << std::endl;
   }
@@ -129,7 +150,7 @@ int simulate_model(const std::string& path) {
     return cli::fail("ratefit", path + ": " + error);
   }
   const std::string name = model_name(path) + ".curve.txt";
-  const std::string heading = "ratefit: " + path + " simulated at the times of " + l.p.m.data;
+  const std::string heading = "ratefit: " + visible(path) + " simulated at the times of " + visible(l.p.m.data);
   const std::string text = curve_file(l.p, l.p.base, c, heading);
   if (std::string error = replace_file(name, text); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: " << path << " simulated at the times of " << l.p.m.data << "\n Saving \"" << name

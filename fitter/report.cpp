@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/escape.h"
+
 namespace {
 
 using row = std::vector<std::string>;
@@ -121,13 +123,17 @@ std::string fit_file(const problem& p, const fit_result& r) {
     named_list(m, f.kind)[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
   }
   // The data file as found from the working directory, where this file is.
+  // A name that would not read back as it stands is written quoted.
+  const auto file_line = [](const char* keyword, const std::string& name) {
+    return keyword + (needs_quotes(name) ? quote_name(name) : name);
+  };
   if (m.data_line > 0) {
-    m.lines[static_cast<std::size_t>(m.data_line - 1)] = "data " + m.data;
+    m.lines[static_cast<std::size_t>(m.data_line - 1)] = file_line("data ", m.data);
   } else {
-    m.lines.push_back("data " + m.data);
+    m.lines.push_back(file_line("data ", m.data));
   }
-  if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = "sigma " + m.sigma;
-  std::string text = "# ratefit: " + p.m.file + " fitted to " + p.m.data + "\n";
+  if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = file_line("sigma ", m.sigma);
+  std::string text = "# ratefit: " + visible(p.m.file) + " fitted to " + visible(p.m.data) + "\n";
   for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
   return text + write_mechanism(m);
 }

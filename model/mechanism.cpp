@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "common/escape.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 
@@ -264,7 +265,9 @@ std::string parse_file(cursor& c, int line, const char* keyword, std::string& fi
   std::string_view name = c.text.substr(c.at);
   while (!name.empty() && is_blank(name.back())) name.remove_suffix(1);
   if (name.empty()) return "expected a file name after \"" + std::string(keyword) + "\"";
-  file = name;
+  // A name in double quotes, as ratefit writes one that would not read back
+  // as it stands (common/escape.h).
+  if (name.front() != '"' || !unquote_name(name, file)) file = name;
   file_line = line;
   return {};
 }

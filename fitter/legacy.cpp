@@ -7,6 +7,7 @@
 #include "common/atomic_file.h"
 #include "common/cli.h"
 #include "common/escape.h"
+#include "common/file_identity.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 #include "common/table.h"
@@ -97,6 +98,11 @@ std::string guess_problem(const table& guess, const std::string& sigma, problem&
 }  // namespace
 
 int fit_guess(const std::string& sigma) {
+  std::vector<std::string> inputs{"guess.txt", "dat.txt"};
+  if (!sigma.empty()) inputs.push_back(sigma);
+  if (std::string error = result_is_input({"fit.txt", "fitcurve.txt"}, inputs); !error.empty()) {
+    return cli::fail("ratefit", error);
+  }
   const table guess = fileIn("guess.txt");
   problem p;
   if (std::string error = guess_problem(guess, sigma, p); !error.empty()) return cli::fail("ratefit", error);

@@ -7,6 +7,7 @@
 #include "common/atomic_file.h"
 #include "common/cli.h"
 #include "common/escape.h"
+#include "common/file_identity.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
 
@@ -61,6 +62,20 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
   return {};
 }
 
+// A mechanism file as read, or why it could not be.
+struct read_model {
+  mechanism m;
+  std::string error;
+};
+
+// The files a model reads: the mechanism file, its data and its sigma file.
+void add_files(const std::string& path, const read_model& model, std::vector<std::string>& inputs) {
+  inputs.push_back(path);
+  if (!model.error.empty()) return;
+  inputs.push_back(model.m.data);
+  if (!model.m.sigma.empty()) inputs.push_back(model.m.sigma);
+}
+
 bool unique_names(const std::vector<std::string>& paths) {
   std::set<std::string> names;
   for (const std::string& path : paths) {
@@ -73,9 +88,11 @@ bool unique_names(const std::vector<std::string>& paths) {
   return true;
 }
 
-// Fits one model and writes its results; adds its row to the comparison.
-bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std::string>& data) {
-  loaded l = load_problem(path);
+// Fits one model, read already, and writes its results; adds its row to
+// the comparison.
+bool fit_one(const std::string& path, read_model model, std::vector<model_row>& rows, std::set<std::string>& data) {
+  if (!model.error.empty()) return cli::fail("ratefit", model.error) == 0;
+  loaded l = load_measurements(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
   const std::size_t n = residual_count(l.p), fitted = l.p.fitted.size();
   if (n <= fitted) {
@@ -134,16 +151,34 @@ loaded load_measurements(mechanism m) {
 
 int fit_models(const std::vector<std::string>& paths) {
   if (!unique_names(paths)) return 1;
+  std::vector<read_model> models;
+  std::vector<std::string> inputs, results;
+  for (const std::string& path : paths) {
+    read_model& model = models.emplace_back();
+    model.error = read_mechanism(path, model.m);
+    add_files(path, model, inputs);
+    for (const char* suffix : {".fit.txt", ".curve.txt", ".png"}) results.push_back(model_name(path) + suffix);
+  }
+  if (paths.size() > 1) results.push_back("models.txt");
+  if (std::string error = result_is_input(results, inputs); !error.empty()) return cli::fail("ratefit", error);
   std::vector<model_row> rows;
   std::set<std::string> data;
   bool all = true;
-  for (const std::string& path : paths) all = fit_one(path, rows, data) && all;
+  for (std::size_t i = 0; i < paths.size(); ++i) all = fit_one(paths[i], std::move(models[i]), rows, data) && all;
   if (all && rows.size() > 1) all = write_comparison(rows, data);
   return all ? 0 : 1;
 }
 
 int simulate_model(const std::string& path) {
-  loaded l = load_problem(path);
+  read_model model;
+  model.error = read_mechanism(path, model.m);
+  std::vector<std::string> inputs;
+  add_files(path, model, inputs);
+  if (std::string error = result_is_input({model_name(path) + ".curve.txt"}, inputs); !error.empty()) {
+    return cli::fail("ratefit", error);
+  }
+  if (!model.error.empty()) return cli::fail("ratefit", model.error);
+  loaded l = load_measurements(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error);
   trajectory c;
   if (std::string error = concentrations(l.p, l.p.base, c); !error.empty()) {

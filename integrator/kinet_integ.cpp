@@ -1,6 +1,7 @@
 #include "integrator/kinet_integ.h"
 
 #include "common/cli.h"
+#include "common/file_identity.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -340,6 +341,11 @@ int run_bandsum(int argc, char** argv) {
   if (const std::string error = options_in(argc, argv, options, first_path); !error.empty()) return fail(error);
   const char* const peak_path = argv[first_path];
   const char* const series_path = argv[first_path + 1];
+  std::vector<std::string> results{"dat.txt"};
+  if (options.noise) results.push_back("sigma.txt");
+  if (std::string error = result_is_input(results, {peak_path, series_path, "scale.txt"}); !error.empty()) {
+    return fail("bandsum: " + error);
+  }
 
   const table scale = fileIn("scale.txt");
   const int nPeaks = genV(peak_path);

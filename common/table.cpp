@@ -29,15 +29,26 @@ bool read_numbers(std::string_view text, std::vector<double>& row) {
 table fileIn(const char* path) {
   table t;
   bool reading = false;  // the numbers of the line under way are still being read
-  const auto result = lines::for_each_line(path, [&t, &reading](std::string_view text, lines::piece where) {
+  std::size_t numbers = 0;
+  const auto result = lines::for_each_line(path, [&](std::string_view text, lines::piece where) {
     if (where.first) {
       reading = lines::classify(text) == lines::kind::data;
+      if (reading && t.size() == table_max_rows) return false;
       if (reading) t.emplace_back();
     }
-    if (reading) reading = read_numbers(text, t.back());
-    return true;
+    if (!reading) return true;
+    const std::size_t before = t.back().size();
+    reading = read_numbers(text, t.back());
+    numbers += t.back().size() - before;
+    if (numbers <= table_max_numbers) return true;
+    t.back().resize(t.back().size() - (numbers - table_max_numbers));
+    return false;
   });
   if (result == lines::status::not_opened) std::cerr << "No such read-in file\n";
+  if (result == lines::status::stopped) {
+    std::cerr << "\"" << path << "\": a table holds at most " << table_max_rows << " rows and " << table_max_numbers
+              << " numbers; the rest of the file is not read\n";
+  }
   return t;
 }
 

@@ -80,7 +80,12 @@ std::string read_data(const mechanism& m, measured& out) {
   std::string row_error;   // the first row that cannot be read
   int line = 0;
   errno = 0;
+  bool too_long = false;
   const lines::status status = lines::for_each_line(m.data.c_str(), [&](std::string_view text) {
+    if (line == max_data_lines || out.t.size() * (m.columns.size() + 1) >= max_data_values) {
+      too_long = true;
+      return false;
+    }
     ++line;
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     split(text, words);
@@ -94,6 +99,10 @@ std::string read_data(const mechanism& m, measured& out) {
   });
   if (status == lines::status::not_opened || status == lines::status::read_error) {
     return "cannot read \"" + m.data + "\": " + std::strerror(errno != 0 ? errno : EISDIR);
+  }
+  if (too_long) {
+    return m.data + ": more than " + std::to_string(max_data_lines) + " lines or " + std::to_string(max_data_values) +
+           " values; ratefit reads at most that many";
   }
   if (widest == 0) return m.data + ": no data rows";
   if (std::string e = missing_column(m, widest); !e.empty()) return e;

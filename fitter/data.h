@@ -14,6 +14,13 @@ struct measured {
   std::vector<int> lines;              // the file line of every row, 1-based
 };
 
+// The most lines of a data (or sigma) file read, and the most values kept
+// of it (times and used columns): a longer file (an endless pipe) is an
+// error, "PATH: more than 67108864 lines or 16777216 values; ratefit reads
+// at most that many".
+constexpr int max_data_lines = 1 << 26;
+constexpr std::size_t max_data_values = std::size_t{1} << 24;
+
 // Reads m.data. A data row is a line whose first word does not start with
 // "#"; its values are separated by blanks and tabs, and a carriage return at
 // its end is ignored. Column 0 and every column that m uses must hold a

@@ -62,6 +62,19 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
   return {};
 }
 
+// The most derivatives of residuals a fit holds (256 MiB).
+constexpr double max_jacobian_entries = 33554432;
+
+// Why the model of p would need more memory than ratefit allows, or "".
+std::string too_large(const problem& p) {
+  const std::size_t n = residual_count(p), fitted = p.fitted.size();
+  if (static_cast<double>(n) * static_cast<double>(fitted) > max_jacobian_entries) {
+    return "its " + std::to_string(n) + " residuals times " + std::to_string(fitted) +
+           " fitted values are more than the 33554432 derivatives ratefit holds";
+  }
+  return size_limit(p.m.species.size(), fitted, p.data.t.size());
+}
+
 // A mechanism file as read, or why it could not be.
 struct read_model {
   mechanism m;
@@ -98,6 +111,9 @@ bool fit_one(const std::string& path, read_model model, std::vector<model_row>& 
   if (n <= fitted) {
     return cli::fail("ratefit", path + ": " + std::to_string(n) + " measured points cannot determine " +
                                     std::to_string(fitted) + " fitted values") == 0;
+  }
+  if (std::string error = too_large(l.p); !error.empty()) {
+    return cli::fail("ratefit", path + ": the model is too large: " + error + "; no result was written") == 0;
   }
   std::cout << "\n ratefit: " << path << " fitted to " << l.p.m.data << "\n" << std::endl;
   const fit_result r = fit(l.p);

@@ -184,6 +184,7 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
     // how many there are: room for them all (and a little more) keeps the
     // sums from growing by doubling. At most 32 MiB is set aside this way,
     // whatever the file claims.
+    if (std::string e = too_many_integrals(at, sums.size()); !e.empty()) return e;
     if (at.blocks == 0 && !size_error && at.bytes_read > 0 && !sums.empty()) {
       const std::uintmax_t most = (std::uintmax_t{1} << 22) / sums.size();
       const std::uintmax_t estimate = std::min(file_bytes / static_cast<std::uintmax_t>(at.bytes_read), most);

@@ -342,11 +342,27 @@ std::string run(const problem& p, const std::vector<double>& c0, double t0, cons
 
 }  // namespace
 
+std::string size_limit(std::size_t species, std::size_t wanted, std::size_t times) {
+  const double rows = static_cast<double>(species) * (1.0 + static_cast<double>(wanted));
+  if (rows > static_cast<double>(max_system_rows)) {
+    return "its " + std::to_string(species) + " species with " + std::to_string(wanted) +
+           " sensitivities make a system of " + text(rows) + " equations, more than the " +
+           std::to_string(max_system_rows) + " ratefit solves (its matrices would need " +
+           text(std::ceil(rows * rows * 8 / 1048576)) + " MiB each)";
+  }
+  if (rows * static_cast<double>(times) > static_cast<double>(max_result_values)) {
+    return "its " + text(rows) + " concentrations and sensitivities at " + std::to_string(times) +
+           " times are more than the " + std::to_string(max_result_values) + " values ratefit holds";
+  }
+  return {};
+}
+
 std::string solve(const network& net, const std::vector<double>& k, const std::vector<double>& c0, double t0,
                   const std::vector<double>& times, const std::vector<int>& wanted, trajectory& out,
                   const tolerance& tol) {
   out = {};
   std::string error = check_network(net, k.size(), c0.size());
+  if (error.empty()) error = size_limit(c0.size(), wanted.size(), times.size());
   if (error.empty()) error = check_values(k, c0, t0, times, tol);
   const std::size_t parameters = net.steps.size() + c0.size();
   for (std::size_t w = 0; w < wanted.size() && error.empty(); ++w)

@@ -28,13 +28,23 @@ struct tolerance {
   bool closed_form = true;
 };
 
+// The most a solve holds: its dense matrices (the system of concentrations
+// and sensitivities, of species x (1 + wanted) rows) at most 2048 x 2048
+// entries (32 MiB each), its result at most 2^25 values (256 MiB: times x
+// species x (1 + wanted)).
+constexpr std::size_t max_system_rows = 2048;
+constexpr std::size_t max_result_values = std::size_t{1} << 25;
+
+// Whether a solve of that size stays within those limits: "" or why not.
+std::string size_limit(std::size_t species, std::size_t wanted, std::size_t times);
+
 // Integrates the rate equations of net from time t0, where the
 // concentrations are c0, to every one of times (each at least t0, in any
 // order, repeats allowed), with rate constants k (one per step). With wanted
 // not empty, also integrates the sensitivities of every concentration with
 // respect to those parameters. Returns an empty string, or a message saying
 // why there is no result (a value that is not finite, a step size that
-// underflows, more steps than the limit).
+// underflows, more steps than the limit, a system beyond size_limit).
 std::string solve(const network& net, const std::vector<double>& k, const std::vector<double>& c0, double t0,
                   const std::vector<double>& times, const std::vector<int>& wanted, trajectory& out,
                   const tolerance& tol = {});

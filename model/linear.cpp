@@ -125,14 +125,22 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
     if (h > 0) {
       const double key = rounded(h);
       auto at = step_of.find(key);
+      matrix uncached;
       if (at == step_of.end()) {
         matrix mh = m;
         for (double& v : mh) v *= h;
-        at = step_of.emplace(key, matrix_exponential(mh, width)).first;
+        // At most 2^24 entries (128 MiB) are kept; past that, each gap's
+        // matrix is made afresh.
+        if ((step_of.size() + 1) * width * width <= (std::size_t{1} << 24)) {
+          at = step_of.emplace(key, matrix_exponential(mh, width)).first;
+        } else {
+          uncached = matrix_exponential(mh, width);
+        }
       }
+      const matrix& e = at != step_of.end() ? at->second : uncached;
       std::vector<double> next(width, 0.0);
       for (std::size_t r = 0; r < width; ++r) {
-        for (std::size_t c = 0; c < width; ++c) next[r] += at->second[r * width + c] * y[c];
+        for (std::size_t c = 0; c < width; ++c) next[r] += e[r * width + c] * y[c];
       }
       y = std::move(next);
       t = times[i];

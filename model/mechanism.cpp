@@ -472,8 +472,11 @@ std::string read_mechanism(const std::string& path, mechanism& out) {
   const lines::status status = lines::for_each_line(path.c_str(), [&](std::string_view line) {
     text.append(line);
     text.push_back('\n');
-    return true;
+    return text.size() <= max_mechanism_bytes;
   });
+  if (status == lines::status::stopped) {
+    return path + ": longer than the " + std::to_string(max_mechanism_bytes >> 20) + " MiB a mechanism file may hold";
+  }
   if (status == lines::status::not_opened) return open_failure(path);
   if (status == lines::status::read_error) return "cannot read \"" + path + "\": " + std::strerror(errno);
   return parse_mechanism(path, text, out);

@@ -12,9 +12,11 @@
 #include <functional>
 #include <vector>
 
-#include "fitter/fit.h"
+#include "engine/fit.h"
 #include "fitter/models.h"
-#include "fitter/stats.h"
+#include "engine/stats.h"
+
+using namespace kinetics;
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include "common/lines.h"
 #include "common/numparse.h"
 
+namespace kinetics {
+
 namespace {
 
 constexpr bool is_separator(char c) { return c == ' ' || c == '\t'; }
@@ -137,3 +139,5 @@ std::string read_sigma(const mechanism& m, const measured& data, std::vector<std
   sigma = std::move(read.y);
   return {};
 }
+
+}  // namespace kinetics

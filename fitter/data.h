@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/measured.h"
 #include "model/mechanism.h"
 
-// The measured points: the time and every column a mechanism's column lines use.
-struct measured {
-  std::vector<double> t;               // column 0 of every data row
-  std::vector<std::vector<double>> y;  // y[j][i]: the column of m.columns[j] at row i
-  std::vector<int> lines;              // the file line of every row, 1-based
-};
+namespace kinetics {
+
 
 // The most lines of a data (or sigma) file read, and the most values kept
 // of it (times and used columns): a longer file (an endless pipe) is an
@@ -38,3 +35,5 @@ std::string read_data(const mechanism& m, measured& out);
 // naming the sigma file and line: a row that is missing or extra, another
 // time, or an uncertainty that is missing, not a number, 0 or negative.
 std::string read_sigma(const mechanism& m, const measured& data, std::vector<std::vector<double>>& sigma);
+
+}  // namespace kinetics

@@ -14,6 +14,8 @@
 #include "fitter/models.h"
 #include "fitter/report.h"
 
+namespace kinetics {
+
 namespace {
 
 std::string fixed(const char* spec, double v) {
@@ -119,3 +121,5 @@ int fit_guess(const std::string& sigma) {
   std::cout << "\n Saving \"fit.txt\" and \"fitcurve.txt\" \n" << std::endl;
   return 0;
 }
+
+}  // namespace kinetics

@@ -5,7 +5,11 @@
 
 #include <string>
 
+namespace kinetics {
+
 // Runs that fit in the working directory, with every residual weighed by
 // 1 / sigma from the file sigma when it is not empty (the layout of dat.txt,
 // as bandsum writes sigma.txt); returns the exit status.
 int fit_guess(const std::string& sigma = {});
+
+}  // namespace kinetics

@@ -3,4 +3,4 @@
 #include "common/cli.h"
 #include "fitter/run.h"
 
-int main(int argc, char** argv) { return cli::guarded("ratefit", run_ratefit, argc, argv); }
+int main(int argc, char** argv) { return cli::guarded("ratefit", kinetics::run_ratefit, argc, argv); }

@@ -8,8 +8,11 @@
 #include "common/cli.h"
 #include "common/escape.h"
 #include "common/file_identity.h"
+#include "fitter/data.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
+
+namespace kinetics {
 
 namespace {
 
@@ -208,3 +211,5 @@ int simulate_model(const std::string& path) {
             << "\"\n" << std::endl;
   return 0;
 }
+
+}  // namespace kinetics

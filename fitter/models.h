@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "fitter/fit.h"
+#include "engine/fit.h"
+
+namespace kinetics {
 
 // A mechanism file read with its data; error says why it could not be.
 struct loaded {
@@ -29,3 +31,5 @@ int fit_models(const std::vector<std::string>& paths);
 
 // Writes NAME.curve.txt for the file's own values at its data's times.
 int simulate_model(const std::string& path);
+
+}  // namespace kinetics

@@ -15,6 +15,8 @@
 #include "common/escape.h"
 #include "fitter/report.h"
 
+namespace kinetics {
+
 namespace {
 
 // The largest picture taken from gnuplot.
@@ -158,3 +160,5 @@ std::string draw_plot(const problem& p, const values& v, const trajectory& c, co
   if (!error.empty()) png.clear();
   return error;
 }
+
+}  // namespace kinetics

@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "fitter/problem.h"
+#include "engine/problem.h"
+
+namespace kinetics {
 
 // Draws the columns of p for the values v, whose concentrations at the
 // data's times are c, as a PNG picture into png; title heads the picture.
@@ -14,3 +16,5 @@
 // is not a whole PNG file (no IEND chunk at its end) or is over 64 MiB.
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       std::string& png);
+
+}  // namespace kinetics

@@ -6,6 +6,8 @@
 
 #include "common/escape.h"
 
+namespace kinetics {
+
 namespace {
 
 using row = std::vector<std::string>;
@@ -96,12 +98,6 @@ std::vector<std::string> sums_lines(const fit_result& r) {
 
 }  // namespace
 
-std::string format_g(double v, int digits) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
-  return buffer;
-}
-
 std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
   std::vector<std::string> lines{counts_line(p, r), starts_line(r)};
   for (std::string& line : sums_lines(r)) lines.push_back(std::move(line));
@@ -172,3 +168,5 @@ std::string models_table(std::vector<model_row> rows) {
   for (const std::string& line : aligned(cells)) text += line.substr(2) + "\n";
   return text;
 }
+
+}  // namespace kinetics

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "fitter/fit.h"
+#include "common/format.h"
+#include "engine/fit.h"
+
+namespace kinetics {
 
 // The report of a fit of the mechanism in p, one line after another, each
 // beginning with two blanks: the counts, the sums and criteria, the table of
@@ -32,5 +35,4 @@ struct model_row {
 // delta AIC, Akaike weight, BIC, rms residual, number of fitted values.
 std::string models_table(std::vector<model_row> rows);
 
-// "%.*g" of v.
-std::string format_g(double v, int digits = 10);
+}  // namespace kinetics

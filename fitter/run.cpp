@@ -7,6 +7,8 @@
 #include "fitter/legacy.h"
 #include "fitter/models.h"
 
+namespace kinetics {
+
 namespace {
 
 const char* const help_text =
@@ -54,3 +56,5 @@ int run_ratefit(int argc, char** argv) {
   }
   return fit_models(args);
 }
+
+}  // namespace kinetics

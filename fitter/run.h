@@ -2,5 +2,9 @@
 // first-order fit of "guess.txt" to "dat.txt".
 #pragma once
 
+namespace kinetics {
+
 // Runs ratefit in the working directory; returns the exit status.
 int run_ratefit(int argc, char** argv);
+
+}  // namespace kinetics

@@ -9,6 +9,8 @@
 
 #include "tests/support/blackbox.h"
 
+using namespace kinetics;
+
 namespace {
 
 using namespace testing_support;

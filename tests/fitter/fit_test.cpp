@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "fitter/fit.h"
+#include "engine/fit.h"
+#include "fitter/data.h"
 #include "tests/support/blackbox.h"
+
+using namespace kinetics;
 
 namespace {
 
@@ -145,7 +148,9 @@ TEST(Fit, SaysWhyThereIsNoResult) {
   };
   for (const auto& c : cases) {
     scratch_dir dir;
-    EXPECT_EQ(fit_text(dir, c.model, table_of(20, 1, c.truth)).r.failure, c.failure) << c.model;
+    const fit_result r = fit_text(dir, c.model, table_of(20, 1, c.truth)).r;
+    EXPECT_EQ(r.failure, c.failure) << c.model;
+    EXPECT_EQ(r.status, fit_status::rate_falls_to_0) << c.model;
   }
 }
 

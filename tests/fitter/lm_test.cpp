@@ -2,7 +2,9 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "fitter/lm.h"
+#include "engine/lm.h"
+
+using namespace kinetics;
 
 namespace {
 
@@ -52,8 +54,14 @@ TEST(LevenbergMarquardt, FailedTrialStepsRaiseTheDampingInsteadOfStopping) {
 TEST(LevenbergMarquardt, SaysWhyThereIsNoResult) {
   lm_settings s;
   s.max_iterations = 2;
-  EXPECT_EQ(levenberg_marquardt(decay(0.1), {10, 3}, s).failure, "the fit did not converge in 2 trial steps");
-  EXPECT_EQ(levenberg_marquardt(decay(0, nullptr, 0.2), {1, 0.3}).failure, "at the starting values no model there");
+  const lm_outcome limited = levenberg_marquardt(decay(0.1), {10, 3}, s);
+  EXPECT_EQ(limited.failure, "the fit did not converge in 2 trial steps");
+  EXPECT_EQ(limited.reason, termination::iteration_limit);
+  EXPECT_EQ(limited.trials, 2);
+  EXPECT_EQ(limited.evaluations, 3);  // the start and both trials
+  const lm_outcome no_start = levenberg_marquardt(decay(0, nullptr, 0.2), {1, 0.3});
+  EXPECT_EQ(no_start.failure, "at the starting values no model there");
+  EXPECT_EQ(no_start.reason, termination::bad_start);
 }
 
 }  // namespace

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "fitter/fit.h"
+#include "engine/fit.h"
 #include "fitter/models.h"
 #include "fitter/report.h"
 #include "fitter/run.h"
 #include "model/linear.h"
 #include "tests/fuzz/fuzz_support.h"
+
+using namespace kinetics;
 
 namespace {
 

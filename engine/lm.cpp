@@ -1,7 +1,9 @@
-#include "fitter/lm.h"
+#include "engine/lm.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace kinetics {
 
 namespace {
 
@@ -54,11 +56,16 @@ bool small_step(const column& step, const vector_d& x, double relative) {
   return true;
 }
 
+void fail(lm_outcome& out, termination reason, std::string why) {
+  out.reason = reason;
+  out.failure = std::move(why);
+}
+
 // Whether x, where the search ended, is a minimum: the residuals are at the
 // rounding floor, or the gradient vanishes.
-void judge_end(lm_outcome& out, const lm_settings& s, const char* why) {
+void judge_end(lm_outcome& out, const lm_settings& s, termination reason, const char* why) {
   if (out.ssr <= s.absolute_ssr || gradient_vanishes(out.j, out.r, s.gradient, s.absolute_ssr)) return;
-  out.failure = std::string(why) + ", but the gradient of the sum of squares is not zero there";
+  fail(out, reason, std::string(why) + ", but the gradient of the sum of squares is not zero there");
 }
 
 // The residuals at x as every trial computes them, and the Jacobian there.
@@ -74,6 +81,14 @@ std::string evaluate(const residual_function& f, const vector_d& x, vector_d& r,
   matrix_d unused;
   if (std::string error = f(x, false, r, unused); !error.empty()) return error;
   return jacobian_at(f, x, j);
+}
+
+// f, counting its calls into out.
+residual_function counted(const residual_function& f, lm_outcome& out) {
+  return [&f, &out](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+    ++(jacobian ? out.jacobians : out.evaluations);
+    return f(x, jacobian, r, j);
+  };
 }
 
 struct trial {
@@ -118,22 +133,24 @@ double sum_of_squares(const vector_d& r) {
   return s;
 }
 
-lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, const lm_settings& s) {
+lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x0, const lm_settings& s) {
   lm_outcome out;
+  const residual_function f = counted(model, out);
   out.x = x0;
   if (const std::string error = evaluate(f, out.x, out.r, out.j); !error.empty()) {
-    out.failure = "at the starting values " + error;
+    fail(out, termination::bad_start, "at the starting values " + error);
     return out;
   }
   out.ssr = sum_of_squares(out.r);
   if (!std::isfinite(out.ssr)) {
-    out.failure = "the sum of squares at the starting values is not finite";
+    fail(out, termination::bad_start, "the sum of squares at the starting values is not finite");
     return out;
   }
   double lambda = 1e-3;
   while (out.ssr > s.absolute_ssr && lambda <= 1e20) {
     if (out.trials >= s.max_iterations) {
-      out.failure = "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps";
+      fail(out, termination::iteration_limit,
+           "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps");
       return out;
     }
     trial t = try_step(f, out, lambda);
@@ -143,25 +160,28 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
     }
     const bool small = out.ssr - t.ssr <= s.relative_ssr * out.ssr && small_step(t.step, out.x, s.relative_step);
     if (std::string error = accept(f, out, t); !error.empty()) {
-      out.failure = error;
+      fail(out, termination::model_failed, error);
       return out;
     }
     ++out.iterations;
     lambda = std::max(lambda / 10, 1e-12);
     if (gradient_vanishes(out.j, out.r, s.gradient, s.absolute_ssr)) return out;
     if (small) {
-      judge_end(out, s, "the fit converged");
+      judge_end(out, s, termination::not_minimum, "the fit converged");
       return out;
     }
   }
-  judge_end(out, s, "no trial step lowers the sum of squares any more");
+  judge_end(out, s, termination::stalled, "no trial step lowers the sum of squares any more");
   return out;
 }
 
-void polish(const residual_function& f, lm_outcome& minimum, int max_steps) {
+void polish(const residual_function& model, lm_outcome& minimum, int max_steps) {
+  const residual_function f = counted(model, minimum);
   for (int i = 0; i < max_steps; ++i) {
     trial t = try_step(f, minimum, 0);
     if (!t.lowers || !accept(f, minimum, t).empty()) return;
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }
 }
+
+}  // namespace kinetics

@@ -9,6 +9,8 @@
 
 #include <dlib/matrix.h>
 
+namespace kinetics {
+
 using vector_d = std::vector<double>;
 using matrix_d = dlib::matrix<double>;
 
@@ -28,14 +30,27 @@ struct lm_settings {
   double absolute_ssr = 0;      // or the sum of squares at most this: the residuals are noise of rounding
 };
 
+// Why a search ended.
+enum class termination {
+  converged,        // at a minimum: the convergence tests hold
+  bad_start,        // no residuals, or no finite sum, at the starting values
+  model_failed,     // no derivatives at a point that lowered the sum
+  iteration_limit,  // the trial steps ran out
+  stalled,          // no trial step lowers the sum, but the gradient is not zero
+  not_minimum,      // the steps became small, but the gradient is not zero
+};
+
 struct lm_outcome {
   vector_d x;
   vector_d r;
-  matrix_d j;         // at x
-  double ssr = 0;     // sum of squared residuals at x
-  int iterations = 0; // accepted steps
-  int trials = 0;     // trial steps, failed ones included
-  std::string failure;  // empty when converged
+  matrix_d j;          // at x
+  double ssr = 0;      // sum of squared residuals at x
+  int iterations = 0;  // accepted steps
+  int trials = 0;      // trial steps, failed ones included
+  int evaluations = 0; // calls of the residual function without derivatives
+  int jacobians = 0;   // and with them
+  termination reason = termination::converged;
+  std::string failure;  // why it did not converge, in words; empty when it did
 };
 
 // Minimises the sum of squares of f from x0 with Marquardt's scaling of the
@@ -49,3 +64,5 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
 // sum, at most max_steps: the values then no longer depend, to the digits a
 // report shows, on the path that led there.
 void polish(const residual_function& f, lm_outcome& minimum, int max_steps = 20);
+
+}  // namespace kinetics

@@ -5,7 +5,9 @@
 
 #include <utility>
 
-#include "fitter/problem.h"
+#include "engine/problem.h"
+
+namespace kinetics {
 
 // The interval of fitted value j, in the solver's terms, around the minimum
 // at best (solver values x, sum ssr) where the profile sum of squares stays
@@ -14,3 +16,5 @@
 // infinite; a side that cannot be computed is NaN.
 std::pair<double, double> profile_interval(const problem& p, const vector_d& x, double ssr, std::size_t j,
                                            double step, double threshold, const lm_settings& settings);
+
+}  // namespace kinetics

@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "fitter/fit.h"
+#include "engine/fit.h"
+
+namespace kinetics {
 
 // Student's t quantile and the F quantile with 1 and dof degrees of freedom,
 // both at 95 % (two-sided for t).
@@ -27,3 +29,5 @@ double profile_threshold(const problem& p, double ssr, int dof);
 // largest (weighted) measured value, a hundred times the integration's
 // tolerance.
 double noise_floor(const problem& p);
+
+}  // namespace kinetics

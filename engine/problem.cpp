@@ -1,6 +1,8 @@
-#include "fitter/problem.h"
+#include "engine/problem.h"
 
 #include <cmath>
+
+namespace kinetics {
 
 namespace {
 
@@ -21,19 +23,7 @@ double term_scale(const column_term& term, const values& v) {
   return term.number * (term.factor >= 0 ? v.factors[static_cast<std::size_t>(term.factor)] : 1.0);
 }
 
-// The parameters of the integration whose sensitivities the fit needs, in
-// the order of the fitted rate constants and initial concentrations.
-std::vector<int> wanted_of(const problem& p) {
-  std::vector<int> wanted;
-  const int steps = static_cast<int>(p.m.net.steps.size());
-  for (const free_value& f : p.fitted) {
-    if (f.kind == role::rate) wanted.push_back(f.index);
-    if (f.kind == role::initial) wanted.push_back(steps + f.index);
-  }
-  return wanted;
-}
-
-// d(column line j at row i) / d(fitted value col), in the solver's terms.
+// d(column line j at row i) / d(fitted value col), in its natural terms.
 double derivative(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i,
                   std::size_t col, std::size_t w, std::size_t wanted) {
   const free_value& f = p.fitted[col];
@@ -47,8 +37,7 @@ double derivative(const problem& p, const values& v, const trajectory& c, std::s
       d += term_scale(term, v) * c.dc[at * wanted + w];
     }
   }
-  // ln k is what the solver varies: dk / d ln k = k.
-  return f.kind == role::rate ? d * v.k[static_cast<std::size_t>(f.index)] : d;
+  return d;
 }
 
 }  // namespace
@@ -72,11 +61,14 @@ std::string value_name(const problem& p, std::size_t i) {
   return p.fitted[i].kind == role::initial ? "[" + name + "]0" : name;
 }
 
+double to_solver_value(role kind, double natural) { return kind == role::rate ? std::log(natural) : natural; }
+double to_natural_value(role kind, double x) { return kind == role::rate ? std::exp(x) : x; }
+double natural_slope(role kind, double x) { return kind == role::rate ? std::exp(x) : 1.0; }
+
 vector_d to_solver(const problem& p, const values& v) {
   vector_d x;
   for (const free_value& f : p.fitted) {
-    const double value = value_list(v, f.kind)[static_cast<std::size_t>(f.index)];
-    x.push_back(f.kind == role::rate ? std::log(value) : value);
+    x.push_back(to_solver_value(f.kind, value_list(v, f.kind)[static_cast<std::size_t>(f.index)]));
   }
   return x;
 }
@@ -89,11 +81,12 @@ values from_solver(const problem& p, const vector_d& x) {
   return v;
 }
 
-double natural(const problem& p, std::size_t i, const vector_d& x) {
-  return p.fitted[i].kind == role::rate ? std::exp(x[i]) : x[i];
+double natural(const problem& p, std::size_t i, const vector_d& x) { return to_natural_value(p.fitted[i].kind, x[i]); }
+double natural_slope(const problem& p, std::size_t i, const vector_d& x) {
+  return natural_slope(p.fitted[i].kind, x[i]);
 }
 
-std::size_t residual_count(const problem& p) { return p.m.columns.size() * p.data.t.size(); }
+std::size_t residual_count(const problem& p) { return p.model.count(p); }
 
 double column_value(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i) {
   const std::size_t species = p.m.species.size();
@@ -108,12 +101,11 @@ std::string concentrations(const problem& p, const values& v, trajectory& out) {
   return solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, {}, out);
 }
 
-std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
-  const values v = from_solver(p, x);
-  const std::vector<int> wanted = jacobian ? wanted_of(p) : std::vector<int>{};
-  trajectory c;
-  if (std::string error = solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, wanted, c); !error.empty()) return error;
-  const std::size_t rows = p.data.t.size();
+namespace {
+
+std::string column_residuals(const problem& p, const values& v, const trajectory& c, bool jacobian, vector_d& r,
+                             matrix_d& j) {
+  const std::size_t rows = p.data.t.size(), wanted = jacobian ? sensitivity_parameters(p).size() : 0;
   r.assign(residual_count(p), 0.0);
   if (jacobian) j.set_size(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
   for (std::size_t col = 0; col < p.m.columns.size(); ++col) {
@@ -125,10 +117,39 @@ std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector
       if (!jacobian) continue;
       std::size_t w = 0;
       for (std::size_t f = 0; f < p.fitted.size(); ++f) {
-        j(static_cast<long>(at), static_cast<long>(f)) = derivative(p, v, c, col, i, f, w, wanted.size()) * weight;
+        j(static_cast<long>(at), static_cast<long>(f)) = derivative(p, v, c, col, i, f, w, wanted) * weight;
         if (p.fitted[f].kind != role::factor) ++w;
       }
     }
+  }
+  return {};
+}
+
+}  // namespace
+
+residual_model column_lines() {
+  return {[](const problem& p) { return p.m.columns.size() * p.data.t.size(); }, column_residuals};
+}
+
+std::vector<int> sensitivity_parameters(const problem& p) {
+  std::vector<int> wanted;
+  const int steps = static_cast<int>(p.m.net.steps.size());
+  for (const free_value& f : p.fitted) {
+    if (f.kind == role::rate) wanted.push_back(f.index);
+    if (f.kind == role::initial) wanted.push_back(steps + f.index);
+  }
+  return wanted;
+}
+
+std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+  const values v = from_solver(p, x);
+  const std::vector<int> wanted = jacobian ? sensitivity_parameters(p) : std::vector<int>{};
+  trajectory c;
+  if (std::string error = solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, wanted, c); !error.empty()) return error;
+  if (std::string error = p.model.evaluate(p, v, c, jacobian, r, j); !error.empty()) return error;
+  for (long f = 0; jacobian && f < j.nc(); ++f) {
+    const double slope = natural_slope(p, static_cast<std::size_t>(f), x);
+    if (slope != 1) dlib::set_colm(j, f) = dlib::colm(j, f) * slope;
   }
   return {};
 }
@@ -139,3 +160,5 @@ void weigh(problem& p, const std::vector<std::vector<double>>& sigma) {
     for (double s : column) p.weight.push_back(1 / s);
   }
 }
+
+}  // namespace kinetics

@@ -1,6 +1,8 @@
-#include "fitter/profile.h"
+#include "engine/profile.h"
 
 #include <cmath>
+
+namespace kinetics {
 
 namespace {
 
@@ -80,3 +82,5 @@ std::pair<double, double> profile_interval(const problem& p, const vector_d& x, 
   const profiler pr{p, j, settings, x};
   return {crossing(pr, x[j], step, ssr, threshold, -1), crossing(pr, x[j], step, ssr, threshold, +1)};
 }
+
+}  // namespace kinetics

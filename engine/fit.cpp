@@ -1,11 +1,14 @@
-#include "fitter/fit.h"
+#include "engine/fit.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
-#include "fitter/profile.h"
-#include "fitter/report.h"
-#include "fitter/stats.h"
+#include "common/format.h"
+#include "engine/profile.h"
+#include "engine/stats.h"
+
+namespace kinetics {
 
 namespace {
 
@@ -65,7 +68,7 @@ double ssr_at(const problem& p, const vector_d& x) {
 // A rate constant whose step the data do not show at all: setting it to 0,
 // or making it a thousand times faster, changes no residual beyond rounding.
 // The minimum then lies at 0 or at infinity, where no value can be given.
-std::string check_bounds(const problem& p, const fit_result& out, double floor) {
+std::pair<fit_status, std::string> check_bounds(const problem& p, const fit_result& out, double floor) {
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
     if (p.fitted[i].kind != role::rate) continue;
     const auto unchanged = [&](double x_i) {
@@ -74,15 +77,23 @@ std::string check_bounds(const problem& p, const fit_result& out, double floor) 
       return std::abs(ssr_at(p, x) - out.ssr) <= 1e-9 * out.ssr + floor;
     };
     const std::string& name = value_name(p, i);
-    if (unchanged(-INFINITY)) {
-      return name + " falls to 0: setting it to 0 changes no residual, so the data show no trace of its step "
-                    "(hold it fixed or remove the step)";
+    if (unchanged(to_solver_value(role::rate, 0))) {
+      return {fit_status::rate_falls_to_0,
+              name + " falls to 0: setting it to 0 changes no residual, so the data show no trace of its step "
+                     "(hold it fixed or remove the step)"};
     }
-    if (unchanged(out.x[i] + std::log(1e3))) {
-      return name + " grows without bound: its step is faster than the data can resolve (hold it fixed)";
+    if (unchanged(to_solver_value(role::rate, 1e3 * natural(p, i, out.x)))) {
+      return {fit_status::rate_unbounded,
+              name + " grows without bound: its step is faster than the data can resolve (hold it fixed)"};
     }
   }
   return {};
+}
+
+fit_result& failed(fit_result& out, fit_status status, std::string why) {
+  out.status = status;
+  out.failure = std::move(why);
+  return out;
 }
 
 std::string list_values(const problem& p, const vector_d& v) {
@@ -115,8 +126,8 @@ void add_profiles(const problem& p, const lm_settings& settings, fit_result& out
     estimate& e = out.estimates[i];
     const double step = std::max(e.se / e.value, 1e-12);
     const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
-    e.profile_low = std::exp(lo);
-    e.profile_high = std::exp(hi);
+    e.profile_low = to_natural_value(role::rate, lo);
+    e.profile_high = to_natural_value(role::rate, hi);
     if (std::isnan(lo) || std::isnan(hi)) {
       out.warnings.push_back("the profile interval of " + value_name(p, i) + " could not be computed on one side");
     }
@@ -132,7 +143,10 @@ std::vector<vector_d> starting_points(const problem& p) {
   if (rates.empty()) return starts;
   const auto scaled = [&](const auto& decades) {
     vector_d x = first;
-    for (std::size_t r = 0; r < rates.size(); ++r) x[rates[r]] += decades(r) * std::log(10.0);
+    for (std::size_t r = 0; r < rates.size(); ++r) {
+      const std::size_t i = rates[r];
+      x[i] = to_solver_value(role::rate, natural(p, i, first) * std::pow(10.0, decades(r)));
+    }
     starts.push_back(x);
   };
   for (double d : {-2.0, -1.0, 1.0, 2.0}) scaled([d](std::size_t) { return d; });
@@ -159,25 +173,23 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   best.failure = "no start";
   for (const vector_d& x0 : starting_points(p)) {
     lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
-    out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.failure});
+    out.evaluations += o.evaluations;
+    out.jacobians += o.jacobians;
+    out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.reason, o.failure});
     if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
   }
-  if (!best.failure.empty()) {
-    out.failure = out.starts.front().failure;
-    return out;
-  }
+  if (!best.failure.empty()) return failed(out, fit_status::no_minimum, out.starts.front().failure);
+  const int evaluations = best.evaluations, jacobians = best.jacobians;
   polish(f, best);
+  out.evaluations += best.evaluations - evaluations;
+  out.jacobians += best.jacobians - jacobians;
   out.x = best.x;
   out.best = from_solver(p, best.x);
   out.iterations = best.iterations;
   out.ssr = best.ssr;
-  if (std::string error = check_bounds(p, out, lm.absolute_ssr); !error.empty()) {
-    out.failure = error;
-    return out;
-  }
+  if (auto [status, error] = check_bounds(p, out, lm.absolute_ssr); !error.empty()) return failed(out, status, error);
   if (std::string error = statistics(p, best, out); !error.empty()) {
-    out.failure = error;
-    return out;
+    return failed(out, fit_status::not_determined, error);
   }
   const vector_d best_values = natural_values(p, best.x);
   for (const start_outcome& s : out.starts) {
@@ -187,3 +199,5 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   if (settings.profiles) add_profiles(p, lm, out);
   return out;
 }
+
+}  // namespace kinetics

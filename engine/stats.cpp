@@ -1,4 +1,4 @@
-#include "fitter/stats.h"
+#include "engine/stats.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,9 @@
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 
-#include "fitter/report.h"
+#include "common/format.h"
+
+namespace kinetics {
 
 namespace {
 
@@ -21,10 +23,6 @@ bool covariance(const lm_outcome& best, double s2, matrix_d& cov) {
   if (!chol.is_spd()) return false;
   cov = chol.solve(dlib::identity_matrix<double>(jtj.nr())) * s2;
   return dlib::is_finite(cov);
-}
-
-double chain(const problem& p, std::size_t i, const vector_d& x) {
-  return p.fitted[i].kind == role::rate ? std::exp(x[i]) : 1.0;
 }
 
 void add_warnings(const problem& p, fit_result& out) {
@@ -113,7 +111,7 @@ std::string statistics(const problem& p, const lm_outcome& best, fit_result& out
   for (std::size_t i = 0; i < n; ++i) {
     estimate& e = out.estimates[i];
     e.value = natural(p, i, best.x);
-    e.se = chain(p, i, best.x) * std::sqrt(cov(static_cast<long>(i), static_cast<long>(i)));
+    e.se = natural_slope(p, i, best.x) * std::sqrt(cov(static_cast<long>(i), static_cast<long>(i)));
     e.t_low = e.value - out.t_quantile * e.se;
     e.t_high = e.value + out.t_quantile * e.se;
     for (std::size_t j = 0; j < n; ++j) {
@@ -124,3 +122,5 @@ std::string statistics(const problem& p, const lm_outcome& best, fit_result& out
   add_warnings(p, out);
   return {};
 }
+
+}  // namespace kinetics

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "fitter/problem.h"
+#include "engine/problem.h"
+
+namespace kinetics {
 
 // Where one start began and ended.
 struct start_outcome {
@@ -15,7 +17,17 @@ struct start_outcome {
   vector_d to;
   double ssr = 0;
   int iterations = 0;
+  termination reason = termination::converged;
   std::string failure;  // empty when it converged
+};
+
+// Why a fit has a result or none.
+enum class fit_status {
+  converged,       // the best minimum, with its statistics
+  no_minimum,      // no start converged: start_outcome::reason of the first says why
+  rate_falls_to_0, // a rate constant whose step leaves no trace in the data
+  rate_unbounded,  // a rate constant faster than the data resolve
+  not_determined,  // the normal matrix at the minimum is singular
 };
 
 // The estimate and the uncertainty of one fitted value, in its natural
@@ -30,7 +42,8 @@ struct estimate {
 };
 
 struct fit_result {
-  std::string failure;  // why there is no result; empty when there is one
+  fit_status status = fit_status::converged;
+  std::string failure;  // why there is no result, in words; empty when there is one
   vector_d x;           // the solver's values at the best minimum
   values best;          // every value of the mechanism there
   std::vector<estimate> estimates;  // one per fitted value
@@ -40,6 +53,7 @@ struct fit_result {
   bool weighted = false;  // the residuals are weighed by known uncertainties: ssr is a chi-square
   double reduced_chi_square = 0, chi_square_p = 0;  // when weighted: ssr / dof, and P(chi-square >= ssr)
   int points = 0, dof = 0, iterations = 0;
+  int evaluations = 0, jacobians = 0;  // of the model by the search over every start and the polish
   std::vector<start_outcome> starts;
   int same_minimum = 0;               // starts that ended at the best minimum
   std::vector<std::string> warnings;  // values the data do not determine, rival minima
@@ -58,3 +72,5 @@ std::vector<vector_d> starting_points(const problem& p);
 
 // Fits p. The problem needs more residuals than fitted values.
 fit_result fit(const problem& p, const fit_settings& settings = {});
+
+}  // namespace kinetics

@@ -3,13 +3,16 @@
 // derivatives.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "fitter/data.h"
-#include "fitter/lm.h"
+#include "engine/lm.h"
+#include "engine/measured.h"
 #include "model/kinetics.h"
 #include "model/mechanism.h"
+
+namespace kinetics {
 
 enum class role { rate, initial, factor };
 
@@ -27,12 +30,33 @@ struct values {
   vector_d factors;
 };
 
+struct problem;
+
+// What the residuals are made of: from the values and the concentrations at
+// the problem's times (with, when a Jacobian is asked for, the
+// sensitivities of sensitivity_parameters(p)), the weighted residuals model
+// minus measured and their derivatives by every fitted value in its natural
+// terms (the solver's chain rule is applied after). The column lines of a
+// data table are one kind; the whole matrix of a spectral series plugs in
+// beside it as another record of these two functions.
+struct residual_model {
+  std::function<std::size_t(const problem& p)> count;
+  std::function<std::string(const problem& p, const values& v, const trajectory& c, bool jacobian, vector_d& r,
+                            matrix_d& j)>
+      evaluate;
+};
+
+// Every column line of the mechanism against its column of the data table,
+// column line after column line, each point times its weight.
+residual_model column_lines();
+
 struct problem {
   mechanism m;
   measured data;
   std::vector<free_value> fitted;  // rate constants first, then initial concentrations, then factors
   values base;                     // the file's values; the fitted ones are replaced by the solver's
   vector_d weight;                 // 1 / sigma of every residual, in their order; empty: all 1
+  residual_model model = column_lines();
 };
 
 // The list of a mechanism (rates, initials, factors) or of a values record
@@ -58,23 +82,35 @@ const named_value& describe(const problem& p, std::size_t i);
 std::string value_name(const problem& p, std::size_t i);
 
 // The solver works on ln k for a rate constant (so that it stays positive)
-// and on the value itself otherwise.
+// and on the value itself otherwise; these three are the only place that
+// says so. The solver's value of a natural one, the natural value of a
+// solver's one, and the derivative of the natural value by the solver's.
+double to_solver_value(role kind, double natural);
+double to_natural_value(role kind, double x);
+double natural_slope(role kind, double x);
+
 vector_d to_solver(const problem& p, const values& v);
 values from_solver(const problem& p, const vector_d& x);
 
-// The value of fitted value i in the mechanism's own terms.
+// The value of fitted value i in the mechanism's own terms, and its
+// derivative by the solver's value.
 double natural(const problem& p, std::size_t i, const vector_d& x);
+double natural_slope(const problem& p, std::size_t i, const vector_d& x);
 
-// Number of residuals: one per row and column line.
+// Number of residuals.
 std::size_t residual_count(const problem& p);
+
+// The parameters of the integration (see model/kinetics.h) whose
+// sensitivities the residuals' derivatives need: the fitted rate constants
+// and initial concentrations, in the order of p.fitted.
+std::vector<int> sensitivity_parameters(const problem& p);
 
 // The model's value of column line j at row i from the concentrations.
 double column_value(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i);
 
-// The residuals model minus measured at x, column line after column line,
-// each times its weight, and with jacobian their derivatives with respect to
-// x. Returns an empty
-// string or why the model has no value there.
+// The residuals of p's residual model at the solver's values x, and with
+// jacobian their derivatives with respect to x. Returns an empty string or
+// why the model has no value there.
 std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j);
 
 // The concentrations of every species at the data's times for v.
@@ -82,3 +118,5 @@ std::string concentrations(const problem& p, const values& v, trajectory& out);
 
 // Weighs every residual by 1 / sigma of its point and column line.
 void weigh(problem& p, const std::vector<std::vector<double>>& sigma);
+
+}  // namespace kinetics

@@ -163,9 +163,19 @@ std::vector<vector_d> starting_points(const problem& p) {
   return starts;
 }
 
-fit_result fit(const problem& p, const fit_settings& settings) {
+namespace {
+
+// Ends a fit out of time, at start (or -1) and the solver's values x.
+fit_result& out_of_time(const problem& p, fit_result& out, int start, const vector_d& x) {
+  out.stopped_start = start;
+  out.stopped_at = natural_values(p, x);
+  return failed(out, fit_status::out_of_time, "out of time");
+}
+
+fit_result fit_within(const problem& p, const fit_settings& settings) {
   fit_result out;
-  const lm_settings lm = settings_for(p, settings);
+  lm_settings lm = settings_for(p, settings);
+  lm.deadline = p.solver.deadline;
   const residual_function f = [&p](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
     return residuals(p, x, jacobian, r, j);
   };
@@ -175,6 +185,7 @@ fit_result fit(const problem& p, const fit_settings& settings) {
     lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
     out.evaluations += o.evaluations;
     out.jacobians += o.jacobians;
+    if (o.reason == termination::out_of_time) return out_of_time(p, out, static_cast<int>(out.starts.size()), o.x);
     out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.reason, o.failure});
     if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
   }
@@ -197,7 +208,21 @@ fit_result fit(const problem& p, const fit_settings& settings) {
   }
   warn_rivals(p, out);
   if (settings.profiles) add_profiles(p, lm, out);
+  if (std::chrono::steady_clock::now() >= lm.deadline) return out_of_time(p, out, -1, out.x);
   return out;
+}
+
+}  // namespace
+
+fit_result fit(const problem& p, const fit_settings& settings) {
+  problem within = p;
+  within.solver.max_steps = settings.max_steps;
+  if (settings.max_seconds < 1e9) {
+    const auto budget = std::chrono::duration<double>(std::max(settings.max_seconds, 0.0));
+    within.solver.deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
+  }
+  return fit_within(within, settings);
 }
 
 }  // namespace kinetics

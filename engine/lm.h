@@ -3,6 +3,7 @@
 // publishes needs.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ struct lm_settings {
   double relative_step = 1e-9;  // ...and moves every value by less than this times (its size + 1)
   double gradient = 1e-10;      // converged when a Gauss-Newton step would lower the sum by at most this share
   double absolute_ssr = 0;      // or the sum of squares at most this: the residuals are noise of rounding
+  // The search ends, out of time, at the first trial step begun after this.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 // Why a search ended.
@@ -38,6 +41,7 @@ enum class termination {
   iteration_limit,  // the trial steps ran out
   stalled,          // no trial step lowers the sum, but the gradient is not zero
   not_minimum,      // the steps became small, but the gradient is not zero
+  out_of_time,      // the deadline passed before the search ended
 };
 
 struct lm_outcome {

@@ -99,7 +99,7 @@ std::string guess_problem(const table& guess, const std::string& sigma, problem&
 
 }  // namespace
 
-int fit_guess(const std::string& sigma) {
+int fit_guess(const std::string& sigma, const fit_settings& settings) {
   std::vector<std::string> inputs{"guess.txt", "dat.txt"};
   if (!sigma.empty()) inputs.push_back(sigma);
   if (std::string error = result_is_input({"fit.txt", "fitcurve.txt"}, inputs); !error.empty()) {
@@ -109,8 +109,8 @@ int fit_guess(const std::string& sigma) {
   problem p;
   if (std::string error = guess_problem(guess, sigma, p); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: first-order A -> B fitted to \"dat.txt\", starting from \"guess.txt\"\n" << std::endl;
-  const fit_result r = fit(p);
-  if (!r.failure.empty()) return cli::fail("ratefit", r.failure + "; no result was written");
+  const fit_result r = fit(p, settings);
+  if (!r.failure.empty()) return cli::fail("ratefit", failure_text(p, r, settings) + "; no result was written");
   for (const std::string& line : report_lines(p, r)) std::cout << line << "\n";
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return cli::fail("ratefit", error);

@@ -106,7 +106,8 @@ bool unique_names(const std::vector<std::string>& paths) {
 
 // Fits one model, read already, and writes its results; adds its row to
 // the comparison.
-bool fit_one(const std::string& path, read_model model, std::vector<model_row>& rows, std::set<std::string>& data) {
+bool fit_one(const std::string& path, read_model model, const fit_settings& settings, std::vector<model_row>& rows,
+             std::set<std::string>& data) {
   if (!model.error.empty()) return cli::fail("ratefit", model.error) == 0;
   loaded l = load_measurements(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
@@ -119,8 +120,10 @@ bool fit_one(const std::string& path, read_model model, std::vector<model_row>& 
     return cli::fail("ratefit", path + ": the model is too large: " + error + "; no result was written") == 0;
   }
   std::cout << "\n ratefit: " << path << " fitted to " << l.p.m.data << "\n" << std::endl;
-  const fit_result r = fit(l.p);
-  if (!r.failure.empty()) return cli::fail("ratefit", path + ": " + r.failure + "; no result was written") == 0;
+  const fit_result r = fit(l.p, settings);
+  if (!r.failure.empty()) {
+    return cli::fail("ratefit", path + ": " + failure_text(l.p, r, settings) + "; no result was written") == 0;
+  }
   for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
   std::cout << std::endl;
   if (std::string error = write_results(model_name(path), l.p, r); !error.empty()) {
@@ -168,7 +171,7 @@ loaded load_measurements(mechanism m) {
   return l;
 }
 
-int fit_models(const std::vector<std::string>& paths) {
+int fit_models(const std::vector<std::string>& paths, const fit_settings& settings) {
   if (!unique_names(paths)) return 1;
   std::vector<read_model> models;
   std::vector<std::string> inputs, results;
@@ -183,7 +186,7 @@ int fit_models(const std::vector<std::string>& paths) {
   std::vector<model_row> rows;
   std::set<std::string> data;
   bool all = true;
-  for (std::size_t i = 0; i < paths.size(); ++i) all = fit_one(paths[i], std::move(models[i]), rows, data) && all;
+  for (std::size_t i = 0; i < paths.size(); ++i) all = fit_one(paths[i], std::move(models[i]), settings, rows, data) && all;
   if (all && rows.size() > 1) all = write_comparison(rows, data);
   return all ? 0 : 1;
 }

@@ -27,7 +27,8 @@ std::string model_name(const std::string& path);
 // model's results and, for several models that all converged, "models.txt".
 // Returns the exit status: 0 only when every fit converged and every result
 // was written (a picture gnuplot cannot draw is a warning only).
-int fit_models(const std::vector<std::string>& paths);
+// Every fit has the time and the integration steps of settings.
+int fit_models(const std::vector<std::string>& paths, const fit_settings& settings);
 
 // Writes NAME.curve.txt for the file's own values at its data's times.
 int simulate_model(const std::string& path);

@@ -154,6 +154,19 @@ std::string curve_file(const problem& p, const values& v, const trajectory& c, c
   return text;
 }
 
+std::string failure_text(const problem& p, const fit_result& r, const fit_settings& settings) {
+  if (r.status != fit_status::out_of_time) return r.failure;
+  std::string text = "out of time: the fit took more than its " + format_g(settings.max_seconds, 6) +
+                     " seconds (--max-seconds) ";
+  text += r.stopped_start >= 0 ? "in start " + std::to_string(r.stopped_start + 1) + " of " +
+                                     std::to_string(starting_points(p).size()) + ", at "
+                               : "in the profile intervals, at the best minimum ";
+  for (std::size_t i = 0; i < r.stopped_at.size(); ++i) {
+    text += (i ? ", " : "") + value_name(p, i) + " = " + format_g(r.stopped_at[i]);
+  }
+  return text;
+}
+
 std::string models_table(std::vector<model_row> rows) {
   std::stable_sort(rows.begin(), rows.end(), [](const model_row& a, const model_row& b) { return a.aic < b.aic; });
   double total = 0;

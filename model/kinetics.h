@@ -3,6 +3,7 @@
 // constants and the initial concentrations when asked for.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct tolerance {
   // A first-order network (see model/linear.h) is solved in closed form,
   // exactly up to rounding, unless this is false.
   bool closed_form = true;
+  // The most accepted steps of one integration, and the time by which a
+  // solve gives up ("out of time"), checked between steps.
+  long max_steps = 100000;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 // The most a solve holds: its dense matrices (the system of concentrations

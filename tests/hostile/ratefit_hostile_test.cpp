@@ -183,4 +183,35 @@ TEST(RatefitHostile, ASignalWhileGnuplotDrawsStopsItAndLeavesTheOldResults) {
   }
 }
 
+TEST(RatefitHostile, AFitPastItsBudgetEndsWithWhereItWas) {
+  scratch_dir dir;
+  write_file(dir / "m.txt", model);
+  write_file(dir / "dat.txt", decay_dat());
+  write_file(dir / "guess.txt", "0.3\n1 0\n0 39\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--max-seconds", "1e-9", "m.txt"},
+       "ratefit: m.txt: out of time: the fit took more than its 1e-09 seconds (--max-seconds) in start 1 of 5, at "
+       "k = 0.3, [A]0 = 1; no result was written\n"},
+      {{"--max-seconds", "1e-9"},
+       "ratefit: out of time: the fit took more than its 1e-09 seconds (--max-seconds) in start 1 of 5, at k = 0.3, "
+       "[A]0 = 1, [B]0 = 0; no result was written\n"},
+  };
+  for (const auto& c : cases) {
+    const run_result r = run(RATEFIT_EXE, c.args, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"dat.txt", "guess.txt", "m.txt"}));
+  }
+  for (const char* bad : {"0", "-1", "x", "inf", "nan", "1s"}) {
+    const run_result r = run(RATEFIT_EXE, {"--max-seconds", bad, "m.txt"}, dir.path);
+    EXPECT_EQ(r.status, 1) << bad;
+    EXPECT_EQ(r.err, "ratefit: --max-seconds takes a number of seconds above 0: ratefit --max-seconds S ...\n") << bad;
+  }
+  const run_result within = run(RATEFIT_EXE, {"--max-seconds", "600", "m.txt"}, dir.path);
+  EXPECT_EQ(within.status, 0) << within.err;
+}
+
 }  // namespace

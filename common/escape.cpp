@@ -48,7 +48,8 @@ bool needs_quotes(std::string_view name) {
   for (char c : name) {
     if (c == '#' || is_control(c)) return true;
   }
-  return false;
+  // A line with an arrow is a reaction line, whatever its first word.
+  return name.find("->") != std::string_view::npos || name.find("<=>") != std::string_view::npos;
 }
 
 std::string quote_name(std::string_view name) {
@@ -59,6 +60,8 @@ std::string quote_name(std::string_view name) {
       out += c;
     } else if (c == '#') {
       out += "\\x23";
+    } else if (c == '>') {
+      out += "\\x3e";
     } else if (is_control(c)) {
       append_escape(out, c);
     } else {

@@ -13,12 +13,14 @@
 std::string visible(std::string_view text);
 
 // Whether a file name must be quoted to be read back as it is from the rest
-// of a line: it is empty, begins or ends with white space, begins with a
-// double quote, or holds a "#" or a control character.
+// of a mechanism file's line: it is empty, begins or ends with white space,
+// begins with a double quote, or holds a "#", a control character, "->" or
+// "<=>" (which would make the line a reaction).
 bool needs_quotes(std::string_view name);
 
 // The name in double quotes, with \\ for a backslash, \" for a double quote,
-// \x23 for "#" and \n, \r, \t or \xHH for a control character.
+// \x23 for "#", \x3e for ">" and \n, \r, \t or \xHH for a control
+// character.
 std::string quote_name(std::string_view name);
 
 // The name a quoted form (the whole text, quotes included) stands for;

@@ -20,7 +20,8 @@ TEST(Escape, QuotesExactlyTheNamesThatWouldNotReadBack) {
       {"dat.txt", false},        {"dir with blanks/dat.txt", false}, {"dir/\"x\"", false},
       {"", true},                {" lead", true},                     {"trail ", true},
       {"a#b/dat.txt", true},     {"a\nb", true},                      {"\"quoted\"", true},
-      {"cr\r", true},
+      {"cr\r", true},           {"a->b", true},                      {"a<=>b", true},
+      {"a>b-", false},
   };
   for (const auto& [name, quoted] : cases) EXPECT_EQ(needs_quotes(name), quoted) << name;
 }
@@ -28,10 +29,12 @@ TEST(Escape, QuotesExactlyTheNamesThatWouldNotReadBack) {
 TEST(Escape, QuotedNamesReadBackToEveryByte) {
   std::string all;
   for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
-  for (const std::string& name : {std::string("x\nsystem(\"touch p\")/dat.txt"), std::string(" a#b\\c "), all}) {
+  for (const std::string& name :
+       {std::string("x\nsystem(\"touch p\")/dat.txt"), std::string(" a#b\\c "), std::string("a->b<=>c"), all}) {
     const std::string quoted = quote_name(name);
     EXPECT_EQ(quoted.find('\n'), std::string::npos);
     EXPECT_EQ(quoted.find('#'), std::string::npos);
+    EXPECT_EQ(quoted.find('>'), std::string::npos);
     std::string back;
     ASSERT_TRUE(unquote_name(quoted, back)) << quoted;
     EXPECT_EQ(back, name);

@@ -65,7 +65,7 @@ TEST(RatefitHostile, AFolderNameWithALineFeedRunsNoCommandAndReadsBack) {
 }
 
 TEST(RatefitHostile, DataFileNamesThatNeedQuotesReadBack) {
-  for (const std::string& folder : {std::string(" lead"), std::string("a#b"), std::string("\"q\""), std::string("tab\t")}) {
+  for (const std::string& folder : {std::string(" lead"), std::string("a#b"), std::string("\"q\""), std::string("tab\t"), std::string("a->b")}) {
     scratch_dir dir;
     fs::create_directory(dir / folder);
     write_file(dir / folder / "m.txt", model);

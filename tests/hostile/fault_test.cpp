@@ -154,6 +154,30 @@ TEST(FaultInjection, FileSystemFullHalfWayLeavesThePreviousResult) {
   }
 }
 
+// A disk that fills up at the picture: the fit and the curves are written,
+// the old picture stays, and the run says why there is no new one.
+TEST(FaultInjection, FileSystemFullAtThePictureKeepsTheOldPicture) {
+  if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
+  std::string decay;  // 40 rows: a fit and curve file of a few KB, a picture of tens of KB
+  for (int i = 0; i < 40; ++i) {
+    const double a = std::exp(-0.1 * i);
+    decay += std::to_string(i) + " " + std::to_string(a) + " " + std::to_string(1 - a) + "\n";
+  }
+  scratch_dir dir;
+  for (const char* sub : {"inputs", "full", "out"}) fs::create_directory(dir / sub);
+  write_file(dir / "inputs" / "m.txt", "A -> B  k = 0.3\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n");
+  write_file(dir / "inputs" / "dat.txt", decay);
+  write_file(dir / "inputs" / "m.png", "old picture\n");
+  const run_result r = run("/usr/bin/unshare", {"-m", "sh", "-c", mid_write_script, "sh", (dir / "full").string(),
+                                                 (dir / "inputs").string(), (dir / "out").string(), "m.png",
+                                                 RATEFIT_EXE, "m.txt"},
+                           dir.path);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "ratefit: warning: no picture \"m.png\": cannot write \"m.png\": No space left on device\n");
+  EXPECT_EQ(read_file(dir / "out" / "result"), "old picture\n");
+  EXPECT_EQ(read_file(dir / "out" / "names"), "dat.txt\nfiller\nm.curve.txt\nm.fit.txt\nm.png\nm.txt\n");
+}
+
 // SIGTERM or SIGINT while ratesim writes a long run: the new file goes, the
 // previous sim.txt stays, and the signal ends the program as it would have.
 TEST(FaultInjection, SignalDuringALongRunLeavesThePreviousSimTxt) {

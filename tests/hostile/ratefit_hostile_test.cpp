@@ -7,6 +7,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 
@@ -212,6 +214,31 @@ TEST(RatefitHostile, AFitPastItsBudgetEndsWithWhereItWas) {
   }
   const run_result within = run(RATEFIT_EXE, {"--max-seconds", "600", "m.txt"}, dir.path);
   EXPECT_EQ(within.status, 0) << within.err;
+}
+
+// Another run holding the folder's lock (as a run does while it renames its
+// results) keeps this one from renaming any of its own until it lets go.
+TEST(RatefitHostile, RunsInOneFolderTakeTurnsAtTheRenames) {
+  scratch_dir dir;
+  write_file(dir / "m.txt", model);
+  write_file(dir / "dat.txt", decay_dat());
+  for (const char* result : {"m.fit.txt", "m.curve.txt", "m.png"}) write_file(dir / result, "old\n");
+  const int folder = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  const pid_t pid = start(RATEFIT_EXE, {"m.txt"}, dir.path);
+  std::size_t pending = 0;  // new files complete and waiting for the lock
+  for (int i = 0; i < 3000 && pending < 3; ++i) {
+    ::usleep(10000);
+    pending = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path)) pending += entry.path().filename().string()[0] == '.';
+  }
+  ::usleep(200000);
+  for (const char* result : {"m.fit.txt", "m.curve.txt", "m.png"}) EXPECT_EQ(read_file(dir / result), "old\n");
+  EXPECT_EQ(pending, 3u);
+  ::flock(folder, LOCK_UN);
+  ::close(folder);
+  EXPECT_EQ(wait_for(pid), 0);
+  for (const char* result : {"m.fit.txt", "m.curve.txt", "m.png"}) EXPECT_NE(read_file(dir / result), "old\n");
 }
 
 }  // namespace

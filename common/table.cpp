@@ -64,17 +64,18 @@ void count_one(int& n) {
   if (n < INT_MAX) ++n;
 }
 
-// Both counters run the same scan; a file that cannot be opened counts as
-// one without lines.
-line_counts count_lines(const char* path) {
+// Both counters run the same scan, which ends once the count of the class
+// asked for has reached INT_MAX (so an endless pipe is not read forever); a
+// file that cannot be opened counts as one without lines.
+line_counts count_lines(const char* path, lines::kind counted) {
   line_counts counts;
-  lines::for_each_line(path, [&counts](std::string_view line) {
+  lines::for_each_line(path, [&counts, counted](std::string_view line) {
     switch (lines::classify(line)) {
       case lines::kind::data: count_one(counts.data); break;
       case lines::kind::separator: count_one(counts.separators); break;
       default: break;
     }
-    return true;
+    return (counted == lines::kind::data ? counts.data : counts.separators) < INT_MAX;
   });
   return counts;
 }
@@ -82,9 +83,9 @@ line_counts count_lines(const char* path) {
 void print_value(double v) { std::cout << std::fixed << std::setprecision(6) << std::setw(8) << v << ' '; }
 }  // namespace
 
-int genV(const char* path) { return count_lines(path).data; }
+int genV(const char* path) { return count_lines(path, lines::kind::data).data; }
 
-int genV2(const char* path) { return count_lines(path).separators; }
+int genV2(const char* path) { return count_lines(path, lines::kind::separator).separators; }
 
 void print_dat(const table& t) {
   for (const auto& row : t) {

@@ -125,8 +125,10 @@ bool read_picture(int fd, std::string& png) {
 std::string run_gnuplot(int script_fd, std::string& png) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return std::string("cannot run gnuplot: ") + std::strerror(errno);
-  std::string program = "gnuplot";
-  char* argv[] = {program.data(), nullptr};
+  // The script is read as a file, not as typed input, which gnuplot reads
+  // far more slowly.
+  std::string program = "gnuplot", script = "/dev/stdin";
+  char* argv[] = {program.data(), script.data(), nullptr};
   int pid = 0;
   const int error = spawn_watched("gnuplot", argv, script_fd, pipe_fds[1], pid);
   close(pipe_fds[1]);

@@ -6,9 +6,15 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <algorithm>
+
+extern char** environ;
 
 namespace {
 
@@ -24,6 +30,8 @@ struct cleanup_slot {
 constexpr int slot_count = 16;
 cleanup_slot slots[slot_count];
 int slots_in_use = 0;
+// A helper process (gnuplot) that a signal ending this one stops too.
+volatile std::sig_atomic_t child_pid = 0;
 
 constexpr int handled_signals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int signal_count = sizeof handled_signals / sizeof handled_signals[0];
@@ -35,6 +43,7 @@ extern "C" void remove_pending_and_reraise(int sig) {
   for (cleanup_slot& slot : slots) {
     if (slot.used) ::unlinkat(slot.dir_fd, slot.name, 0);
   }
+  if (child_pid > 0) ::kill(static_cast<pid_t>(child_pid), SIGKILL);
   // SA_RESETHAND has restored the default action and SA_NODEFER lets it
   // act at once: the process ends as the signal would have ended it.
   ::raise(sig);
@@ -100,6 +109,34 @@ void free_slot(int dir_fd, const std::string& name) {
     return;
   }
 }
+
+// Exclusive flock()s on the distinct folders of a commit's files, taken in
+// the order of their identities so that two commits cannot wait for each
+// other. A folder that cannot be locked (open for search only, a file
+// system without locks) is renamed into unlocked.
+struct folder_locks {
+  std::vector<int> fds;
+  explicit folder_locks(const std::vector<new_file*>& files) {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> folders;
+    for (const new_file* file : files) {
+      struct stat info {};
+      if (file->temp.empty() || ::fstat(file->dir_fd, &info) != 0) continue;
+      folders.push_back({{info.st_dev, info.st_ino}, file->dir_fd});
+    }
+    std::sort(folders.begin(), folders.end());
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+      if (i > 0 && folders[i].first == folders[i - 1].first) continue;
+      while (::flock(folders[i].second, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      fds.push_back(folders[i].second);
+    }
+  }
+  ~folder_locks() {
+    for (int fd : fds) ::flock(fd, LOCK_UN);
+  }
+  folder_locks(const folder_locks&) = delete;
+  folder_locks& operator=(const folder_locks&) = delete;
+};
 
 // ---- Names ----------------------------------------------------------------
 
@@ -222,6 +259,51 @@ std::string rename_temp(new_file& file) {
 
 }  // namespace
 
+int spawn_watched(const char* program, char* const argv[], int in_fd, int out_fd, int& pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // The child starts with the signals unblocked and at their defaults.
+  sigset_t none, handled;
+  sigemptyset(&none);
+  sigemptyset(&handled);
+  for (int sig : handled_signals) sigaddset(&handled, sig);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &handled);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int error = 0;
+  {
+    // Started and watched at once: no signal can end this process between.
+    const signals_blocked blocked;
+    pid_t child = 0;
+    error = ::posix_spawnp(&child, program, &actions, &attributes, argv, environ);
+    if (error == 0) {
+      pid = child;
+      if (child_pid == 0 && slots_in_use++ == 0) install_handler();
+      child_pid = child;
+    }
+  }
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return error;
+}
+
+int wait_watched(int pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  const signals_blocked blocked;
+  if (child_pid == pid) {
+    child_pid = 0;
+    if (--slots_in_use == 0) restore_handlers();
+  }
+  return status;
+}
+
 new_file::new_file(new_file&& other) noexcept { *this = std::move(other); }
 
 new_file& new_file::operator=(new_file&& other) noexcept {
@@ -262,6 +344,9 @@ std::string new_file_open(const std::string& name, new_file& file) {
   const std::string folder = folder_of(target);
   file.target = target.substr(folder.size());
   if (file.target.empty()) return message("create", name, EISDIR);
+  // A name the folder cannot hold would fail only at the rename, after the
+  // other files of a commit were replaced: it is refused here instead.
+  if (file.target.size() > NAME_MAX) return message("create", name, ENAMETOOLONG);
   if (std::string error = open_folder(folder, file); !error.empty()) return error;
   return create_temp(file, folder);
 }
@@ -276,15 +361,27 @@ std::string new_file_write(new_file& file, std::string_view bytes) {
   return {};
 }
 
+std::string new_file_finish(new_file& file) {
+  std::string error = finish_temp(file);
+  if (!error.empty()) new_file_discard(file);
+  return error;
+}
+
 std::string new_files_commit(const std::vector<new_file*>& files) {
   std::string error;
   for (new_file* file : files) {
     if (error.empty()) error = finish_temp(*file);
   }
-  for (new_file* file : files) {
-    if (error.empty()) error = rename_temp(*file);
-    new_file_discard(*file);  // closes the folder; removes the new file only if not renamed
+  {
+    // Another run committing into the same folders waits for this one, and
+    // a signal arriving during the renames acts once all are done.
+    const folder_locks locks(files);
+    const signals_blocked blocked;
+    for (new_file* file : files) {
+      if (error.empty()) error = rename_temp(*file);
+    }
   }
+  for (new_file* file : files) new_file_discard(*file);  // closes the folder; removes the new file only if not renamed
   return error;
 }
 

@@ -34,7 +34,14 @@ struct file_bytes {
 
 // Writes every file to a new file and replaces the results only once all of
 // them are complete and synced; on a failure before that none is replaced.
-// (Should a rename itself fail, the files renamed before it stay replaced.)
+// The renames are made with SIGINT, SIGTERM and SIGHUP held back and under
+// an exclusive flock() of every folder involved, so that a signal never
+// falls between them and two runs committing into one folder take turns:
+// the results are all old or all new, and all of one run. Every name is
+// checked before anything is written (one longer than a folder may hold is
+// refused at the open); only a rename that fails for a reason no check
+// could foresee (the folder changed meanwhile) leaves the files renamed
+// before it replaced.
 std::string replace_files(const std::vector<file_bytes>& files);
 
 // A result being written piece by piece. Move-only; going out of scope
@@ -76,9 +83,24 @@ std::string new_file_write(new_file& file, std::string_view bytes);
 std::string new_file_commit(new_file& file);
 
 // The same for several files at once: all are synced and closed before the
-// first is renamed; on a failure before the renames all new files are
-// removed and no result is replaced.
+// first is renamed, and the renames are made as replace_files says; on a
+// failure before the renames all new files are removed and no result is
+// replaced.
 std::string new_files_commit(const std::vector<new_file*>& files);
+
+// Syncs and closes the new file ahead of its commit, so that a file whose
+// data do not reach the disk can be left out of a commit; on failure the
+// new file is removed. Returns "" or `cannot write "NAME": REASON`.
+std::string new_file_finish(new_file& file);
+
+// Starts program (found on the PATH) with argv, its standard input read
+// from in_fd, its standard output written to out_fd and its standard error
+// to /dev/null. Until wait_watched, a signal that ends this process kills
+// the child too. Returns 0 with pid set, or an errno value.
+int spawn_watched(const char* program, char* const argv[], int in_fd, int out_fd, int& pid);
+
+// Waits for the child of spawn_watched to end; returns its wait status.
+int wait_watched(int pid);
 
 // Closes and removes the new file; the result stays as it was.
 void new_file_discard(new_file& file);

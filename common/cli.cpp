@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <new>
 
 namespace cli {
 
@@ -22,6 +23,14 @@ int print_info(info what, const char* program, const char* help_text) {
 }
 
 int fail(const char* program, const std::string& message) { return fail_with(program + (": " + message)); }
+
+int guarded(const char* program, int (*run)(int, char**), int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return fail(program, "out of memory");
+  }
+}
 
 int fail_with(const std::string& line) {
   std::cerr << line << std::endl;

@@ -22,4 +22,8 @@ int fail(const char* program, const std::string& message);
 // Prints the whole line on standard error; returns the exit status 1.
 int fail_with(const std::string& line);
 
+// Runs a program's run function; an allocation that fails anyway ends it
+// with "PROGRAM: out of memory" and the exit status 1, not an abort.
+int guarded(const char* program, int (*run)(int, char**), int argc, char** argv);
+
 }  // namespace cli

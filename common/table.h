@@ -2,14 +2,23 @@
 // ("scale.txt", "guess.txt"), their line counters and console dumps.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 // One row per data line of the file, in file order; rows may differ in length
 // and may be empty.
 using table = std::vector<std::vector<double>>;
 
+// The most a table read from a file holds: a file of more rows or numbers
+// (an endless pipe) is read up to there, with a message on standard error.
+constexpr std::size_t table_max_rows = std::size_t{1} << 20;      // 1,048,576
+constexpr std::size_t table_max_numbers = std::size_t{1} << 24;   // 16,777,216
+
 // Reads a numeric table file. A file that cannot be opened gives an empty
-// table and the message "No such read-in file" on standard error.
+// table and the message "No such read-in file" on standard error; a file
+// beyond the limits above gives its first rows and numbers and the message
+// "\"PATH\": a table holds at most 1048576 rows and 16777216 numbers; the
+// rest of the file is not read".
 table fileIn(const char* path);
 
 // Number of data lines of a file (0, silently, when it cannot be opened).

@@ -229,6 +229,7 @@ fit_result fit_at_zero(const problem& p, const fit_settings& settings, const fit
   for (std::size_t round = 0; round <= 2 * p.m.rates.size(); ++round) {
     const problem q = warm_holding(p, held, warm);
     const fit_result r = fit_without_bounds(q, settings);
+    if (r.status == fit_status::out_of_time) return r;
     const vector_d end = r.status == fit_status::converged ? r.x : lowest_end(q, r);
     // A step the data do not show at all has no value, at 0 or elsewhere.
     const auto traceless = [&](int k) { return !end.empty() && !leaves_trace(q, k, end, lm); };

@@ -204,17 +204,43 @@ std::vector<vector_d> starting_points(const problem& p) {
 
 namespace {
 
+// Ends a fit out of time, at start (or -1) and the solver's values x.
+fit_result& out_of_time(const problem& p, fit_result& out, int start, const vector_d& x) {
+  out.stopped_start = start;
+  out.stopped_at = natural_values(p, x);
+  return failed(out, fit_status::out_of_time, "out of time");
+}
+
 // Runs the search from every start, adds each one's outcome to out and keeps
-// the best converged minimum in best.
-void run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_settings& lm,
+// the best converged minimum in best. False when the time ran out, with out
+// saying where.
+bool run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_settings& lm,
                 const residual_function& f, fit_result& out, lm_outcome& best) {
   for (const vector_d& x0 : starts) {
     lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
     out.evaluations += o.evaluations;
     out.jacobians += o.jacobians;
+    if (o.reason == termination::out_of_time) {
+      out_of_time(p, out, static_cast<int>(out.starts.size()), o.x);
+      return false;
+    }
     out.starts.push_back({natural_values(p, x0), natural_values(p, o.x), o.ssr, o.iterations, o.reason, o.failure});
     if (o.failure.empty() && (!best.failure.empty() || o.ssr < best.ssr)) best = std::move(o);
   }
+  return true;
+}
+
+// The fit from the starts, with the active set of rate constants at 0 when
+// the free search finds no minimum inside the domain.
+fit_result fit_within(const problem& p, const fit_settings& settings) {
+  const fit_result free = fit_without_bounds(p, settings);
+  if (free.status == fit_status::converged || free.status == fit_status::rate_unbounded ||
+      free.status == fit_status::out_of_time) {
+    return free;
+  }
+  fit_result out = fit_at_zero(p, settings, free);
+  if (!out.failure.empty() && out.status != fit_status::out_of_time) out.blamed = diagnose(p, out);
+  return out;
 }
 
 }  // namespace
@@ -222,16 +248,20 @@ void run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_
 lm_settings search_settings(const problem& p, const fit_settings& s) {
   lm_settings l;
   l.max_iterations = s.max_iterations;
+  l.deadline = p.solver.deadline;
   set_rounding(p, l);
   return l;
 }
 
 fit_result fit(const problem& p, const fit_settings& settings) {
-  const fit_result free = fit_without_bounds(p, settings);
-  if (free.status == fit_status::converged || free.status == fit_status::rate_unbounded) return free;
-  fit_result out = fit_at_zero(p, settings, free);
-  if (!out.failure.empty()) out.blamed = diagnose(p, out);
-  return out;
+  problem within = p;
+  within.solver.max_steps = settings.max_steps;
+  if (settings.max_seconds < 1e9) {
+    const auto budget = std::chrono::duration<double>(std::max(settings.max_seconds, 0.0));
+    within.solver.deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
+  }
+  return fit_within(within, settings);
 }
 
 fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {
@@ -243,8 +273,8 @@ fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {
   lm_outcome best;
   best.failure = "no start";
   const std::vector<vector_d> first = starting_points(p);
-  run_starts(p, first, lm, f, out, best);
-  if (!best.failure.empty()) run_starts(p, second_round(p, first), lm, f, out, best);
+  if (!run_starts(p, first, lm, f, out, best)) return out;
+  if (!best.failure.empty() && !run_starts(p, second_round(p, first), lm, f, out, best)) return out;
   if (!best.failure.empty()) return failed(out, fit_status::no_minimum, out.starts.front().failure);
   const int evaluations = best.evaluations, jacobians = best.jacobians;
   polish(f, best);
@@ -265,6 +295,7 @@ fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {
   warn_rivals(p, out);
   warn_systematic(p, best.r, out);
   if (settings.profiles) add_profiles(p, lm, out);
+  if (std::chrono::steady_clock::now() >= lm.deadline) return out_of_time(p, out, -1, out.x);
   return out;
 }
 

@@ -4,6 +4,7 @@
 // them.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ enum class fit_status {
   rate_falls_to_0, // a rate constant whose step leaves no trace in the data
   rate_unbounded,  // a rate constant faster than the data resolve
   not_determined,  // the normal matrix at the minimum is singular
+  out_of_time,     // the fit ran past its time: stopped_start and stopped_at say where
 };
 
 // The estimate and the uncertainty of one fitted value, in its natural
@@ -67,11 +69,17 @@ struct fit_result {
   std::vector<start_outcome> starts;
   int same_minimum = 0;               // starts that ended at the best minimum
   std::vector<std::string> warnings;  // values the data do not determine, rival minima
+  // Out of time: the start under way (0-based; -1 after the starts, during
+  // the profile intervals) and the natural values it was at.
+  int stopped_start = -1;
+  vector_d stopped_at;
 };
 
 struct fit_settings {
   int max_iterations = 200;  // trial steps per start
   bool profiles = true;      // profile-likelihood intervals of the rate constants
+  double max_seconds = INFINITY;  // the whole fit's time, from its call; past it the fit ends out of time
+  long max_steps = 100000;        // integration steps per evaluation; more make that trial step fail
 };
 
 // The starting points: the file's values, then every rate constant scaled

@@ -169,8 +169,13 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
   lm_outcome out;
   const residual_function f = counted(model, out);
   out.x = x0;
+  const auto late = [&s] { return std::chrono::steady_clock::now() >= s.deadline; };
   if (const std::string error = evaluate(f, out.x, out.r, out.j); !error.empty()) {
-    fail(out, termination::bad_start, "at the starting values " + error);
+    if (late()) {
+      fail(out, termination::out_of_time, "out of time at the starting values");
+    } else {
+      fail(out, termination::bad_start, "at the starting values " + error);
+    }
     return out;
   }
   out.ssr = sum_of_squares(out.r);
@@ -180,6 +185,10 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
   }
   double lambda = 1e-3;
   while (!at_rounding(out.r, s) && lambda <= 1e20) {
+    if (late()) {
+      fail(out, termination::out_of_time, "out of time");
+      return out;
+    }
     if (out.trials >= s.max_iterations) {
       fail(out, termination::iteration_limit,
            "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps");

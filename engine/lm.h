@@ -3,6 +3,7 @@
 // publishes needs.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ struct lm_settings {
   // residual, whose rounding is absolute_ssr.
   std::vector<std::size_t> group_ends;
   vector_d group_floors;
+  // The search ends, out of time, at the first trial step begun after this.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 // Why a search ended.
@@ -45,6 +48,7 @@ enum class termination {
   iteration_limit,  // the trial steps ran out
   stalled,          // no trial step lowers the sum, but the gradient is not zero
   not_minimum,      // the steps became small, but the gradient is not zero
+  out_of_time,      // the deadline passed before the search ended
 };
 
 struct lm_outcome {

@@ -43,7 +43,7 @@ double derivative(const problem& p, const values& v, const trajectory& c, std::s
 }  // namespace
 
 problem make_problem(mechanism m, measured data) {
-  problem p{std::move(m), std::move(data), {}, {}, {}};
+  problem p{std::move(m), std::move(data), {}, {}, {}, column_lines(), {}};
   add_free(p.m.rates, role::rate, p.fitted);
   add_free(p.m.initials, role::initial, p.fitted);
   add_free(p.m.factors, role::factor, p.fitted);
@@ -98,7 +98,7 @@ double column_value(const problem& p, const values& v, const trajectory& c, std:
 }
 
 std::string concentrations(const problem& p, const values& v, trajectory& out) {
-  return solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, {}, out);
+  return solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, {}, out, p.solver);
 }
 
 namespace {
@@ -145,7 +145,9 @@ std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector
   const values v = from_solver(p, x);
   const std::vector<int> wanted = jacobian ? sensitivity_parameters(p) : std::vector<int>{};
   trajectory c;
-  if (std::string error = solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, wanted, c); !error.empty()) return error;
+  if (std::string error = solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, wanted, c, p.solver); !error.empty()) {
+    return error;
+  }
   if (std::string error = p.model.evaluate(p, v, c, jacobian, r, j); !error.empty()) return error;
   for (long f = 0; jacobian && f < j.nc(); ++f) {
     const double slope = natural_slope(p, static_cast<std::size_t>(f), x);

@@ -66,6 +66,7 @@ struct problem {
   values base;                     // the file's values; the fitted ones are replaced by the solver's
   vector_d weight;                 // 1 / sigma of every residual, in their order; empty: all 1
   residual_model model = column_lines();
+  tolerance solver;                // how the model is integrated: tolerances, steps and time allowed
 };
 
 // The list of a mechanism (rates, initials, factors) or of a values record

@@ -119,7 +119,12 @@ std::string read_data(const mechanism& m, measured& out) {
   int line = 0;
   row_format format;
   errno = 0;
+  bool too_long = false;
   const lines::status status = lines::for_each_line(m.data.c_str(), [&](std::string_view text) {
+    if (line == max_data_lines || out.t.size() * (m.columns.size() + 1) >= max_data_values) {
+      too_long = true;
+      return false;
+    }
     ++line;
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     split(text, words);
@@ -140,6 +145,10 @@ std::string read_data(const mechanism& m, measured& out) {
   });
   if (status == lines::status::not_opened || status == lines::status::read_error) {
     return "cannot read \"" + m.data + "\": " + std::strerror(errno != 0 ? errno : EISDIR);
+  }
+  if (too_long) {
+    return m.data + ": more than " + std::to_string(max_data_lines) + " lines or " + std::to_string(max_data_values) +
+           " values; ratefit reads at most that many";
   }
   if (widest == 0) return m.data + ": no data rows";
   if (std::string e = missing_column(m, widest); !e.empty()) return e;

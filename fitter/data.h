@@ -11,6 +11,13 @@
 namespace kinetics {
 
 
+// The most lines of a data (or sigma) file read, and the most values kept
+// of it (times and used columns): a longer file (an endless pipe) is an
+// error, "PATH: more than 67108864 lines or 16777216 values; ratefit reads
+// at most that many".
+constexpr int max_data_lines = 1 << 26;
+constexpr std::size_t max_data_values = std::size_t{1} << 24;
+
 // Reads m.data. A data row is a line whose first word does not start with
 // "#"; its values are separated by blanks and tabs, and a carriage return at
 // its end is ignored. A delimited table (a first row holding a comma or a

@@ -6,6 +6,8 @@
 
 #include "common/atomic_file.h"
 #include "common/cli.h"
+#include "common/escape.h"
+#include "common/file_identity.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 #include "common/table.h"
@@ -44,7 +46,7 @@ std::string mechanism_text(const table& guess, bool with_b, const std::string& s
   return "A -> B  k = " + fixed("%.17g", guess[0][0]) + "\nA = " + fixed("%.17g", guess[1][0]) + "\nB = " +
          fixed("%.17g", guess[1][1]) + (with_b ? "" : " fixed") + "\ncolumn 1 = A\n" +
          (with_b ? "column 2 = B\n" : "") + "data dat.txt\nstart " + fixed("%.17g", guess[2][0]) + "\n" +
-         (sigma.empty() ? "" : "sigma " + sigma + "\n");
+         (sigma.empty() ? "" : "sigma " + (needs_quotes(sigma) ? quote_name(sigma) : sigma) + "\n");
 }
 
 std::string fit_text(const table& guess, const problem& p, const fit_result& r) {
@@ -97,13 +99,18 @@ std::string guess_problem(const table& guess, const std::string& sigma, problem&
 
 }  // namespace
 
-int fit_guess(const std::string& sigma) {
+int fit_guess(const std::string& sigma, const fit_settings& settings) {
+  std::vector<std::string> inputs{"guess.txt", "dat.txt"};
+  if (!sigma.empty()) inputs.push_back(sigma);
+  if (std::string error = result_is_input({"fit.txt", "fitcurve.txt"}, inputs); !error.empty()) {
+    return cli::fail("ratefit", error);
+  }
   const table guess = fileIn("guess.txt");
   problem p;
   if (std::string error = guess_problem(guess, sigma, p); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: first-order A -> B fitted to \"dat.txt\", starting from \"guess.txt\"\n" << std::endl;
-  const fit_result r = fit(p);
-  if (!r.failure.empty()) return cli::fail("ratefit", r.failure + "; no result was written");
+  const fit_result r = fit(p, settings);
+  if (!r.failure.empty()) return cli::fail("ratefit", failure_text(p, r, settings) + "; no result was written");
   for (const std::string& line : report_lines(p, r)) std::cout << line << "\n";
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return cli::fail("ratefit", error);

@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "engine/fit.h"
+
 namespace kinetics {
 
 // Runs that fit in the working directory, with every residual weighed by
 // 1 / sigma from the file sigma when it is not empty (the layout of dat.txt,
 // as bandsum writes sigma.txt); returns the exit status.
-int fit_guess(const std::string& sigma = {});
+int fit_guess(const std::string& sigma, const fit_settings& settings);
 
 }  // namespace kinetics

@@ -2,9 +2,12 @@
 
 #include <iostream>
 #include <set>
+#include <tuple>
 
 #include "common/atomic_file.h"
 #include "common/cli.h"
+#include "common/escape.h"
+#include "common/file_identity.h"
 #include "fitter/data.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
@@ -29,50 +32,72 @@ std::string data_key(const problem& p) {
   return key;
 }
 
-// Writes NAME.fit.txt and NAME.curve.txt together, then draws NAME.png;
-// a picture that cannot be drawn is a warning, the numbers stand.
+// A picture as a new file, complete and synced, or why there is none;
+// pending stays closed when there is none.
+std::string picture_file(const picture& drawn, new_file& pending) {
+  if (!drawn.error.empty()) return drawn.error;
+  if (std::string error = new_file_open(drawn.file, pending); !error.empty()) return error;
+  if (std::string error = new_file_write(pending, drawn.png); !error.empty()) return error;
+  return new_file_finish(pending);
+}
+
+// Replaces the result files texts (name, bytes) and the pictures together,
+// the pictures that could not be drawn or written left out; says which
+// were saved, and warns of each picture left out.
+std::string write_group(const std::vector<std::pair<std::string, const std::string*>>& texts,
+                        const std::vector<picture>& pictures) {
+  std::vector<new_file> files(texts.size() + pictures.size());
+  std::vector<new_file*> commit;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (std::string error = new_file_open(texts[i].first, files[i]); !error.empty()) return error;
+    if (std::string error = new_file_write(files[i], *texts[i].second); !error.empty()) return error;
+    commit.push_back(&files[i]);
+  }
+  std::vector<std::string> missing(pictures.size());
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    missing[i] = picture_file(pictures[i], files[texts.size() + i]);
+    if (missing[i].empty()) commit.push_back(&files[texts.size() + i]);
+  }
+  if (std::string error = new_files_commit(commit); !error.empty()) return error;
+  std::cout << " Saving ";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    std::cout << (i == 0 ? "" : i + 1 == texts.size() ? " and " : ", ") << "\"" << texts[i].first << "\"";
+  }
+  std::cout << std::endl;
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    if (!missing[i].empty()) {
+      std::cerr << "ratefit: warning: no picture \"" << pictures[i].file << "\": " << missing[i] << std::endl;
+    } else {
+      std::cout << " Saving \"" << pictures[i].file << "\"" << std::endl;
+    }
+  }
+  return {};
+}
+
+// Writes NAME.fit.txt, NAME.curve.txt and NAME.png, replaced together; a
+// picture that cannot be drawn is a warning, the numbers stand.
 std::string write_results(const std::string& name, const problem& p, const fit_result& r) {
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return error;
   const std::string fit_text = fit_file(p, r);
-  const std::string curve_text = curve_file(p, r.best, c, "ratefit: " + p.m.file + " fitted to " + p.m.data);
-  if (std::string error = replace_files({{name + ".fit.txt", fit_text}, {name + ".curve.txt", curve_text}});
-      !error.empty()) {
-    return error;
-  }
-  std::cout << " Saving \"" << name << ".fit.txt\" and \"" << name << ".curve.txt\"" << std::endl;
-  if (std::string error = draw_plot(p, r.best, c, p.m.file + " fitted to " + p.m.data, name + ".png"); !error.empty()) {
-    std::cerr << "ratefit: warning: no picture \"" << name << ".png\": " << error << std::endl;
-  } else {
-    std::cout << " Saving \"" << name << ".png\"" << std::endl;
-  }
-  return {};
+  const std::string curve_text =
+      curve_file(p, r.best, c, "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.m.data));
+  picture drawn{name + ".png", {}, {}};
+  drawn.error = draw_plot(p, r.best, c, p.m.file + " fitted to " + p.m.data, drawn.png);
+  return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text}}, {drawn});
 }
 
 // The results of a fit to a series: NAME.fit.txt, NAME.curve.txt (the
 // concentrations) and NAME.spectra.txt together, then the pictures.
 std::string write_series_results(const std::string& name, const loaded& l, const fit_result& r,
                                  const std::vector<std::string>& rank, const spectral_outcome& o) {
-  const std::string heading = "ratefit: " + l.p.m.file + " fitted to " + data_name(l.p);
+  const std::string heading = "ratefit: " + visible(l.p.m.file) + " fitted to " + visible(data_name(l.p));
   const std::string fit_text = fit_file(l.p, r, rank);
   const std::string curve_text = concentration_file(l.p, o.c, heading);
   const std::string spectra_text = spectra_file(l.p, *l.spectral, o, heading);
-  if (std::string error = replace_files({{name + ".fit.txt", fit_text},
-                                         {name + ".curve.txt", curve_text},
-                                         {name + ".spectra.txt", spectra_text}});
-      !error.empty()) {
-    return error;
-  }
-  std::cout << " Saving \"" << name << ".fit.txt\", \"" << name << ".curve.txt\" and \"" << name
-            << ".spectra.txt\"" << std::endl;
-  for (const auto& [png, error] : draw_series_plots(l.p, *l.spectral, o, heading, name)) {
-    if (!error.empty()) {
-      std::cerr << "ratefit: warning: no picture \"" << png << "\": " << error << std::endl;
-    } else {
-      std::cout << " Saving \"" << png << "\"" << std::endl;
-    }
-  }
-  return {};
+  return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text},
+                      {name + ".spectra.txt", &spectra_text}},
+                     draw_series_plots(l.p, *l.spectral, o, heading, name));
 }
 
 // The report of a fit, the rank lines of a series after it, and the results.
@@ -91,6 +116,40 @@ std::string report_and_write(const std::string& path, const loaded& l, const fit
   return write_series_results(model_name(path), l, r, rank, o);
 }
 
+// The most derivatives of residuals a fit holds (256 MiB).
+constexpr double max_jacobian_entries = 33554432;
+
+// Why the model of p would need more memory than ratefit allows, or "".
+std::string too_large(const problem& p) {
+  const std::size_t n = residual_count(p), fitted = p.fitted.size();
+  if (static_cast<double>(n) * static_cast<double>(fitted) > max_jacobian_entries) {
+    return "its " + std::to_string(n) + " residuals times " + std::to_string(fitted) +
+           " fitted values are more than the 33554432 derivatives ratefit holds";
+  }
+  return size_limit(p.m.species.size(), fitted, p.data.t.size());
+}
+
+// A mechanism file as read, or why it could not be.
+struct read_model {
+  mechanism m;
+  std::string error;
+};
+
+// The files a model reads: the mechanism file, its data and its sigma file,
+// or its series with its times and known spectra.
+void add_files(const std::string& path, const read_model& model, std::vector<std::string>& inputs) {
+  inputs.push_back(path);
+  if (!model.error.empty()) return;
+  if (model.m.series.line != 0) {
+    inputs.push_back(model.m.series.file.path);
+    if (model.m.series.times.line != 0) inputs.push_back(model.m.series.times.path);
+    for (const known_spectrum& k : model.m.series.known) inputs.push_back(k.file.path);
+    return;
+  }
+  inputs.push_back(model.m.data);
+  if (!model.m.sigma.empty()) inputs.push_back(model.m.sigma);
+}
+
 bool unique_names(const std::vector<std::string>& paths) {
   std::set<std::string> names;
   for (const std::string& path : paths) {
@@ -103,9 +162,12 @@ bool unique_names(const std::vector<std::string>& paths) {
   return true;
 }
 
-// Fits one model and writes its results; adds its row to the comparison.
-bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std::string>& data) {
-  loaded l = load_problem(path);
+// Fits one model, read already, and writes its results; adds its row to
+// the comparison.
+bool fit_one(const std::string& path, read_model model, const fit_settings& settings, std::vector<model_row>& rows,
+             std::set<std::string>& data) {
+  if (!model.error.empty()) return cli::fail("ratefit", model.error) == 0;
+  loaded l = load_read(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
   const std::size_t n = l.p.model.points > 0 ? l.p.model.points : residual_count(l.p);
   const std::size_t fitted = l.p.fitted.size() + l.p.model.eliminated;
@@ -113,10 +175,13 @@ bool fit_one(const std::string& path, std::vector<model_row>& rows, std::set<std
     return cli::fail("ratefit", path + ": " + std::to_string(n) + " measured points cannot determine " +
                                     std::to_string(fitted) + " fitted values") == 0;
   }
+  if (std::string error = too_large(l.p); !error.empty()) {
+    return cli::fail("ratefit", path + ": the model is too large: " + error + "; no result was written") == 0;
+  }
   std::cout << "\n ratefit: " << path << " fitted to " << data_name(l.p) << "\n" << std::endl;
-  const fit_result r = fit(l.p);
+  const fit_result r = fit(l.p, settings);
   if (!r.failure.empty()) {
-    return cli::fail("ratefit", path + ": " + r.failure + blame_text(l.p, r.blamed) + "; no result was written") == 0;
+    return cli::fail("ratefit", path + ": " + failure_text(l.p, r, settings) + "; no result was written") == 0;
   }
   if (std::string error = report_and_write(path, l, r); !error.empty()) return cli::fail("ratefit", error) == 0;
   rows.push_back({model_name(path), r.aic, r.bic, r.rms, static_cast<int>(fitted)});
@@ -146,6 +211,10 @@ std::string model_name(const std::string& path) {
 loaded load_problem(const std::string& path) {
   mechanism m;
   if (std::string error = read_mechanism(path, m); !error.empty()) return {{}, error, {}};
+  return load_read(std::move(m));
+}
+
+loaded load_read(mechanism m) {
   if (m.series.line != 0) return load_series_problem(std::move(m));
   return load_measurements(std::move(m));
 }
@@ -172,25 +241,43 @@ loaded load_measurements(mechanism m) {
   return l;
 }
 
-int fit_models(const std::vector<std::string>& paths) {
+int fit_models(const std::vector<std::string>& paths, const fit_settings& settings) {
   if (!unique_names(paths)) return 1;
+  std::vector<read_model> models;
+  std::vector<std::string> inputs, results;
+  for (const std::string& path : paths) {
+    read_model& model = models.emplace_back();
+    model.error = read_mechanism(path, model.m);
+    add_files(path, model, inputs);
+    for (const char* suffix : {".fit.txt", ".curve.txt", ".png"}) results.push_back(model_name(path) + suffix);
+  }
+  if (paths.size() > 1) results.push_back("models.txt");
+  if (std::string error = result_is_input(results, inputs); !error.empty()) return cli::fail("ratefit", error);
   std::vector<model_row> rows;
   std::set<std::string> data;
   bool all = true;
-  for (const std::string& path : paths) all = fit_one(path, rows, data) && all;
+  for (std::size_t i = 0; i < paths.size(); ++i) all = fit_one(paths[i], std::move(models[i]), settings, rows, data) && all;
   if (all && rows.size() > 1) all = write_comparison(rows, data);
   return all ? 0 : 1;
 }
 
 int simulate_model(const std::string& path) {
-  loaded l = load_problem(path);
+  read_model model;
+  model.error = read_mechanism(path, model.m);
+  std::vector<std::string> inputs;
+  add_files(path, model, inputs);
+  if (std::string error = result_is_input({model_name(path) + ".curve.txt"}, inputs); !error.empty()) {
+    return cli::fail("ratefit", error);
+  }
+  if (!model.error.empty()) return cli::fail("ratefit", model.error);
+  loaded l = load_read(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error);
   trajectory c;
   if (std::string error = concentrations(l.p, l.p.base, c); !error.empty()) {
     return cli::fail("ratefit", path + ": " + error);
   }
   const std::string name = model_name(path) + ".curve.txt";
-  const std::string heading = "ratefit: " + path + " simulated at the times of " + data_name(l.p);
+  const std::string heading = "ratefit: " + visible(path) + " simulated at the times of " + visible(data_name(l.p));
   const std::string text = l.spectral ? concentration_file(l.p, c, heading) : curve_file(l.p, l.p.base, c, heading);
   if (std::string error = replace_file(name, text); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: " << path << " simulated at the times of " << data_name(l.p) << "\n Saving \"" << name

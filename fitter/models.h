@@ -26,6 +26,10 @@ loaded load_measurements(mechanism m);
 // read and reduced.
 loaded load_series_problem(mechanism m);
 
+// The problem of a mechanism already read, of either kind: its series, or
+// its data and sigma files.
+loaded load_read(mechanism m);
+
 // The name of a model's results: the file name without its folder and its
 // last ".txt".
 std::string model_name(const std::string& path);
@@ -34,7 +38,8 @@ std::string model_name(const std::string& path);
 // model's results and, for several models that all converged, "models.txt".
 // Returns the exit status: 0 only when every fit converged and every result
 // was written (a picture gnuplot cannot draw is a warning only).
-int fit_models(const std::vector<std::string>& paths);
+// Every fit has the time and the integration steps of settings.
+int fit_models(const std::vector<std::string>& paths, const fit_settings& settings);
 
 // Writes NAME.curve.txt for the file's own values at its data's times.
 int simulate_model(const std::string& path);

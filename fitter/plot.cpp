@@ -7,23 +7,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/atomic_file.h"
+#include "common/escape.h"
 #include "fitter/report.h"
-
-extern char** environ;
 
 namespace kinetics {
 
 namespace {
 
-// A gnuplot string in single quotes, where a quote is written twice.
+// The largest picture taken from gnuplot.
+constexpr std::size_t max_png = std::size_t{64} << 20;
+
+// A gnuplot string in single quotes, where a quote is written twice and
+// nothing is substituted; a control character, which could end the command,
+// is shown escaped instead.
 std::string quoted(const std::string& text) {
   std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  for (char c : visible(text)) out += c == '\'' ? std::string("''") : std::string(1, c);
   return out + "'";
 }
 
@@ -103,16 +107,16 @@ std::string group_panels(const std::vector<std::size_t>& group, const std::vecto
          ", 0 with lines lc 'black' notitle\n";
 }
 
-std::string script(const problem& p, const values& v, const trajectory& c, const std::string& title,
-                   const std::string& out) {
+// The whole script; the picture goes to gnuplot's standard output, so that
+// no file name is part of it.
+std::string script(const problem& p, const values& v, const trajectory& c, const std::string& title) {
   const std::size_t n = p.m.columns.size();
   std::vector<std::string> titles;
   for (const column_model& col : p.m.columns) titles.push_back(column_title(p, col));
   const std::vector<std::vector<std::size_t>> groups = scale_groups(p);
   const int height = 800 + 300 * static_cast<int>(groups.size() - 1);
   std::string text = "set terminal pngcairo size 900," + std::to_string(height) +
-                     " noenhanced font 'Sans,10'\nset output " + quoted(out) +
-                     "\nset grid\nset lmargin 12\nset multiplot\n";
+                     " noenhanced font 'Sans,10'\nset output\nset grid\nset lmargin 12\nset multiplot\n";
   text += block("measured", p.data.t, n, [&](std::size_t j, std::size_t i) { return p.data.y[j][i]; });
   text += block("residual", p.data.t, n, [&](std::size_t j, std::size_t i) {
     return p.data.y[j][i] - column_value(p, v, c, j, i);
@@ -129,22 +133,48 @@ std::string script(const problem& p, const values& v, const trajectory& c, const
   return text + "unset multiplot\n";
 }
 
-// Runs gnuplot on the script file, its console output discarded.
-std::string run_gnuplot(const std::string& script_path) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string program = "gnuplot";
-  char* argv[] = {program.data(), const_cast<char*>(script_path.c_str()), nullptr};
-  pid_t pid = 0;
-  const int error = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return std::string("cannot run gnuplot: ") + std::strerror(error);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+// A PNG file ends with its IEND chunk: a picture cut short lacks it.
+bool whole_png(const std::string& png) {
+  static const char signature[] = "\x89PNG\r\n\x1a\n";
+  static const char iend[] = "\0\0\0\0IEND\xae\x42\x60\x82";
+  return png.size() >= 8 + 12 && png.compare(0, 8, signature, 8) == 0 &&
+         png.compare(png.size() - 12, 12, iend, 12) == 0;
+}
+
+// Reads what gnuplot writes to the pipe, at most max_png bytes.
+bool read_picture(int fd, std::string& png) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    if (png.size() + static_cast<std::size_t>(got) > max_png) return false;
+    png.append(buffer, static_cast<std::size_t>(got));
   }
+}
+
+// Runs gnuplot on the script, read from script_fd, and collects the picture
+// it writes to its standard output.
+std::string run_gnuplot(int script_fd, std::string& png) {
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return std::string("cannot run gnuplot: ") + std::strerror(errno);
+  // The script is read as a file, not as typed input, which gnuplot reads
+  // far more slowly.
+  std::string program = "gnuplot", script = "/dev/stdin";
+  char* argv[] = {program.data(), script.data(), nullptr};
+  int pid = 0;
+  const int error = spawn_watched("gnuplot", argv, script_fd, pipe_fds[1], pid);
+  close(pipe_fds[1]);
+  if (error != 0) {
+    close(pipe_fds[0]);
+    return std::string("cannot run gnuplot: ") + std::strerror(error);
+  }
+  const bool read_all = read_picture(pipe_fds[0], png);
+  close(pipe_fds[0]);  // a picture too large: gnuplot ends on the closed pipe
+  const int status = wait_watched(pid);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed";
+  if (!read_all) return "gnuplot's picture is larger than " + std::to_string(max_png >> 20) + " MiB";
+  if (!whole_png(png)) return "gnuplot's picture is not a whole PNG file";
   return {};
 }
 
@@ -175,23 +205,23 @@ std::vector<std::vector<std::size_t>> scale_groups(const problem& p) {
 }
 
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
-                      const std::string& png) {
-  return draw_png([&](const std::string& output) { return script(p, v, c, title, output); }, png);
+                      std::string& png) {
+  return draw_png([&] { return script(p, v, c, title); }, png);
 }
 
-std::string draw_png(const std::function<std::string(const std::string& output)>& script, const std::string& png) {
-  new_file out;
-  if (std::string error = new_file_open(png, out); !error.empty()) return error;
-  const char* dir = std::getenv("TMPDIR");
-  std::string temp_script = std::string(dir && *dir ? dir : "/tmp") + "/ratefit-plot.XXXXXX";
-  const int fd = mkstemp(temp_script.data());
-  const std::string text = script(out.path);
-  bool written = fd >= 0 && !text.empty() && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  if (fd >= 0) written = close(fd) == 0 && written;
-  std::string error = written ? run_gnuplot(temp_script) : "cannot write gnuplot's script";
-  if (fd >= 0) unlink(temp_script.c_str());
-  if (!error.empty()) return error;  // out's new file goes with it
-  return new_file_commit(out);
+std::string draw_png(const std::function<std::string()>& script, std::string& png) {
+  png.clear();
+  // The script goes to gnuplot through a file of no name, so that no signal
+  // can leave it behind.
+  const int fd = memfd_create("ratefit-plot", MFD_CLOEXEC);
+  if (fd < 0) return std::string("cannot write gnuplot's script: ") + std::strerror(errno);
+  const std::string text = script();
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                       lseek(fd, 0, SEEK_SET) == 0;
+  std::string error = written ? run_gnuplot(fd, png) : "cannot write gnuplot's script";
+  close(fd);
+  if (!error.empty()) png.clear();
+  return error;
 }
 
 }  // namespace kinetics

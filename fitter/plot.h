@@ -17,17 +17,20 @@ namespace kinetics {
 std::vector<std::vector<std::size_t>> scale_groups(const problem& p);
 
 // Draws the columns of p for the values v, whose concentrations at the
-// data's times are c, into the PNG file png (replaced only when gnuplot has
-// drawn it completely); title heads the picture. Returns an empty string, or
-// why there is no picture.
+// data's times are c, as a PNG picture into png; title heads the picture.
+// gnuplot gets its script through a file of no name and writes the picture
+// to a pipe; a signal that ends ratefit stops it. Returns an empty string,
+// or why there is no picture: gnuplot missing or failed, or a picture that
+// is not a whole PNG file (no IEND chunk at its end) or is over 64 MiB.
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
-                      const std::string& png);
+                      std::string& png);
 
 // The pieces every picture shares: text as a gnuplot string, and a PNG
-// file drawn by gnuplot from the script that script(output) makes for the
-// path gnuplot is to write, replaced only when gnuplot has drawn it
-// completely. Returns an empty string, or why there is no picture.
+// picture drawn by gnuplot, as draw_plot draws, from the script that
+// script() makes; the script must send the picture to gnuplot's standard
+// output ("set output" without a name). Returns an empty string, or why
+// there is no picture.
 std::string gnuplot_string(const std::string& text);
-std::string draw_png(const std::function<std::string(const std::string& output)>& script, const std::string& png);
+std::string draw_png(const std::function<std::string()>& script, std::string& png);
 
 }  // namespace kinetics

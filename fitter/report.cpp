@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/escape.h"
+
 namespace kinetics {
 
 namespace {
@@ -177,15 +179,19 @@ std::string fit_file(const problem& p, const fit_result& r, const std::vector<st
     if (r.estimates[i].at_zero) hold_at_zero(m, v);
   }
   // The data file as found from the working directory, where this file is.
+  // A name that would not read back as it stands is written quoted.
+  const auto file_line = [](const char* keyword, const std::string& name) {
+    return keyword + (needs_quotes(name) ? quote_name(name) : name);
+  };
   if (m.series.line != 0) {
     write_series_paths(m.series, m.lines);
   } else if (m.data_line > 0) {
-    m.lines[static_cast<std::size_t>(m.data_line - 1)] = "data " + m.data;
+    m.lines[static_cast<std::size_t>(m.data_line - 1)] = file_line("data ", m.data);
   } else {
-    m.lines.push_back("data " + m.data);
+    m.lines.push_back(file_line("data ", m.data));
   }
-  if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = "sigma " + m.sigma;
-  std::string text = "# ratefit: " + p.m.file + " fitted to " + data_name(p) + "\n";
+  if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = file_line("sigma ", m.sigma);
+  std::string text = "# ratefit: " + visible(p.m.file) + " fitted to " + visible(data_name(p)) + "\n";
   for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
   for (const std::string& line : extra) text += "#" + line + "\n";
   return text + write_mechanism(m);
@@ -207,6 +213,19 @@ std::string curve_file(const problem& p, const values& v, const trajectory& c, c
     }
     for (std::size_t s = 0; s < species; ++s) text += " " + format_g(c.c[i * species + s]);
     text += "\n";
+  }
+  return text;
+}
+
+std::string failure_text(const problem& p, const fit_result& r, const fit_settings& settings) {
+  if (r.status != fit_status::out_of_time) return r.failure;
+  std::string text = "out of time: the fit took more than its " + format_g(settings.max_seconds, 6) +
+                     " seconds (--max-seconds) ";
+  text += r.stopped_start >= 0 ? "in start " + std::to_string(r.stopped_start + 1) + " of " +
+                                     std::to_string(starting_points(p).size()) + ", at "
+                               : "in the profile intervals, at the best minimum ";
+  for (std::size_t i = 0; i < r.stopped_at.size(); ++i) {
+    text += (i ? ", " : "") + value_name(p, i) + " = " + format_g(r.stopped_at[i]);
   }
   return text;
 }

@@ -40,6 +40,10 @@ struct model_row {
   int fitted;
 };
 
+// Why a fit has no result, in words: its failure, or for a fit out of time
+// which start (of how many) or stage it was in, and its values there.
+std::string failure_text(const problem& p, const fit_result& r, const fit_settings& settings);
+
 // The comparison table, sorted by AIC, with a comment header: name, AIC,
 // delta AIC, Akaike weight, BIC, rms residual, number of fitted values.
 std::string models_table(std::vector<model_row> rows);

@@ -1,9 +1,12 @@
 #include "fitter/run.h"
 
+#include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/cli.h"
+#include "common/numparse.h"
 #include "fitter/legacy.h"
 #include "fitter/models.h"
 
@@ -15,6 +18,7 @@ const char* const help_text =
     "USAGE: ratefit MODEL...\n"
     "       ratefit --simulate MODEL\n"
     "       ratefit [--sigma FILE]\n"
+    "       ratefit --max-seconds S ...\n"
     "\n"
     "Fits every mechanism file MODEL (reactions, initial concentrations, what the\n"
     "columns of its data file measure) to its data by least squares, and writes,\n"
@@ -28,7 +32,30 @@ const char* const help_text =
     "Without arguments, fits k, A0 and B0 of A -> B to \"dat.txt\" from\n"
     "\"guess.txt\" (row 0: k; row 1: A0 B0; row 2: begin_time end_time) into\n"
     "\"fit.txt\" and \"fitcurve.txt\"; with --sigma, every point is weighed by 1 / sigma\n"
-    "from FILE, in the layout of dat.txt (as bandsum --noise writes sigma.txt).\n";
+    "from FILE, in the layout of dat.txt (as bandsum --noise writes sigma.txt).\n"
+    "\n"
+    "--max-seconds S, before the rest: every fit may take S seconds (600 unless\n"
+    "given); one that takes longer ends with a message and no result.\n";
+
+// The time a fit may take unless --max-seconds says otherwise.
+constexpr double default_max_seconds = 600;
+
+// Takes "--max-seconds S" from the front of args into settings; false,
+// after the message, when S is not a number of seconds above 0.
+bool take_budget(std::vector<std::string>& args, fit_settings& settings) {
+  settings.max_seconds = default_max_seconds;
+  if (args.empty() || args[0] != "--max-seconds") return true;
+  const char* p = args.size() > 1 ? args[1].c_str() : "";
+  const char* const end = p + std::strlen(p);
+  double seconds = 0;
+  if (!numparse::scan_double(p, end, seconds) || p != end || !(seconds > 0) || !std::isfinite(seconds)) {
+    cli::fail("ratefit", "--max-seconds takes a number of seconds above 0: ratefit --max-seconds S ...");
+    return false;
+  }
+  settings.max_seconds = seconds;
+  args.erase(args.begin(), args.begin() + 2);
+  return true;
+}
 
 }  // namespace
 
@@ -36,14 +63,16 @@ int run_ratefit(int argc, char** argv) {
   if (const cli::info what = cli::info_option(argc, argv, false); what != cli::info::none) {
     return cli::print_info(what, "ratefit", help_text);
   }
-  if (argc < 2) return fit_guess();
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  fit_settings settings;
+  if (!take_budget(args, settings)) return 1;
+  if (args.empty()) return fit_guess({}, settings);
   if (args[0] == "--sigma") {
     if (args.size() != 2) {
       return cli::fail("ratefit", "--sigma takes one file and is for the guess.txt fit: ratefit --sigma FILE "
                                   "(a mechanism file names its own with a line \"sigma FILE\")");
     }
-    return fit_guess(args[1]);
+    return fit_guess(args[1], settings);
   }
   if (args[0] == "--simulate") {
     if (args.size() != 2) return cli::fail("ratefit", "--simulate takes one mechanism file: ratefit --simulate MODEL");
@@ -54,7 +83,7 @@ int run_ratefit(int argc, char** argv) {
       return cli::fail("ratefit", "unknown option " + arg + " (ratefit --help lists the usage)");
     }
   }
-  return fit_models(args);
+  return fit_models(args, settings);
 }
 
 }  // namespace kinetics

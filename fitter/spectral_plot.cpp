@@ -49,9 +49,9 @@ std::string items(const std::string& block, const std::vector<std::string>& name
 }
 
 std::string overview_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                            const std::string& title, const std::string& out) {
-  std::string text = "set terminal pngcairo size 900,800 noenhanced font 'Sans,10'\nset output " +
-                     gnuplot_string(out) + "\nset grid\nset lmargin 12\nset multiplot\n";
+                            const std::string& title) {
+  std::string text = "set terminal pngcairo size 900,800 noenhanced font 'Sans,10'\nset output\n"
+                     "set grid\nset lmargin 12\nset multiplot\n";
   text += spectra_block(s, o) + concentrations_block(p, o);
   text += "set origin 0,0.5\nset size 1,0.5\nset title " + gnuplot_string(title) +
           "\nset ylabel 'spectrum'\nset xlabel 'channel'\nplot " + items("spectra", unknown_names(p, s)) + "\n";
@@ -63,11 +63,11 @@ std::string overview_script(const problem& p, const spectral_data& s, const spec
 // The residuals at up to 300 times and 300 channels, from the residual
 // matrix in the series' basis.
 std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                            const std::string& title, const std::string& out) {
+                            const std::string& title) {
   const matrix_d res = basis_residual(*s.series, o.linear);
   const std::vector<std::size_t> channels = spread(s.x.size(), 300), times = spread(p.data.t.size(), 300);
-  std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output " +
-                     gnuplot_string(out) + "\nset title " + gnuplot_string(title) + "\nset cblabel 'residual, data minus model'" +
+  std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output\n"
+                     "set title " + gnuplot_string(title) + "\nset cblabel 'residual, data minus model'" +
                      "\nset xlabel 'channel'\nset ylabel 'time'\nset autoscale xfix\nset autoscale yfix\n"
                      "set view map\nset pm3d map corners2color c1\n"
                      "set palette defined (-1 'blue', 0 'white', 1 'red')\n$map << EOD\n";
@@ -86,15 +86,13 @@ std::string residual_script(const problem& p, const spectral_data& s, const spec
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> draw_series_plots(const problem& p, const spectral_data& s,
-                                                                   const spectral_outcome& o,
-                                                                   const std::string& title, const std::string& name) {
-  std::vector<std::pair<std::string, std::string>> out;
-  out.emplace_back(name + ".png", draw_png([&](const std::string& file) { return overview_script(p, s, o, title, file); },
-                                          name + ".png"));
-  out.emplace_back(name + ".residuals.png",
-                   draw_png([&](const std::string& file) { return residual_script(p, s, o, title, file); },
-                            name + ".residuals.png"));
+std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                                       const std::string& title, const std::string& name) {
+  std::vector<picture> out(2);
+  out[0].file = name + ".png";
+  out[0].error = draw_png([&] { return overview_script(p, s, o, title); }, out[0].png);
+  out[1].file = name + ".residuals.png";
+  out[1].error = draw_png([&] { return residual_script(p, s, o, title); }, out[1].png);
   return out;
 }
 

@@ -11,10 +11,15 @@
 
 namespace kinetics {
 
-// Draws both pictures for the result name; returns every picture's file
-// name with an empty string or why it could not be drawn.
-std::vector<std::pair<std::string, std::string>> draw_series_plots(const problem& p, const spectral_data& s,
-                                                                   const spectral_outcome& o,
-                                                                   const std::string& title, const std::string& name);
+// A picture drawn for a result file: its PNG bytes, or why there are none.
+struct picture {
+  std::string file;
+  std::string png;
+  std::string error;
+};
+
+// Draws both pictures for the result name, NAME.png and NAME.residuals.png.
+std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                                       const std::string& title, const std::string& name);
 
 }  // namespace kinetics

@@ -86,6 +86,7 @@ std::string seriesInCorrected(const char* path, const std::vector<peak>& windows
     return true;
   };
   const auto close = [&](const series_position& at) {
+    if (std::string e = too_many_integrals(at, windows.size()); !e.empty()) return e;
     if (std::string e = close_spectrum(s, windows, options, sums, sigmas); !e.empty()) {
       return where(at) + "spectrum " + std::to_string(at.blocks) + " (closed here) " + e;
     }

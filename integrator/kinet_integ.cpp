@@ -1,6 +1,7 @@
 #include "integrator/kinet_integ.h"
 
 #include "common/cli.h"
+#include "common/file_identity.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -185,6 +186,7 @@ std::string seriesIn(const char* path, const std::vector<peak>& windows, grid& s
     // how many there are: room for them all (and a little more) keeps the
     // sums from growing by doubling. At most 32 MiB is set aside this way,
     // whatever the file claims.
+    if (std::string e = too_many_integrals(at, sums.size()); !e.empty()) return e;
     if (at.blocks == 0 && !size_error && at.bytes_read > 0 && !sums.empty()) {
       const std::uintmax_t most = (std::uintmax_t{1} << 22) / sums.size();
       const std::uintmax_t estimate = std::min(file_bytes / static_cast<std::uintmax_t>(at.bytes_read), most);
@@ -359,6 +361,11 @@ int run_bandsum(int argc, char** argv) {
   if (const std::string error = options_in(argc, argv, options, first_path); !error.empty()) return fail(error);
   const char* const peak_path = argv[first_path];
   const char* const series_path = argv[first_path + 1];
+  std::vector<std::string> results{"dat.txt"};
+  if (options.noise) results.push_back("sigma.txt");
+  if (std::string error = result_is_input(results, {peak_path, series_path, "scale.txt"}); !error.empty()) {
+    return fail("bandsum: " + error);
+  }
 
   const table scale = fileIn("scale.txt");
   const int nPeaks = genV(peak_path);

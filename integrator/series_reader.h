@@ -29,6 +29,19 @@ inline std::string where(const series_position& at) {
   return std::string("bandsum: ") + at.path + " line " + std::to_string(at.line_no) + ": ";
 }
 
+// The most integrals (peaks times spectra) bandsum holds until it writes
+// them: 16,777,216, 128 MiB of sums (as many again of uncertainties).
+constexpr std::size_t max_integrals = std::size_t{1} << 24;
+
+// The message when closing the spectrum at `at` would hold more integrals
+// of `peaks` peaks than that, or "".
+inline std::string too_many_integrals(const series_position& at, std::size_t peaks) {
+  if (peaks == 0 || static_cast<std::size_t>(at.blocks) < max_integrals / peaks) return {};
+  return where(at) + std::to_string(peaks) + " peaks over more than " + std::to_string(max_integrals / peaks) +
+         " spectra are more than the " + std::to_string(max_integrals) +
+         " integrals bandsum holds; split the series or the peak list";
+}
+
 // Reads the series at path. Calls read_sample(line) for every sample line,
 // which reads the sample and returns false when the line does not begin
 // with two numbers; and close(at) for every "&" line once the spectrum's

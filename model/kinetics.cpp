@@ -29,8 +29,6 @@ using vec = boost::numeric::ublas::vector<double>;
 using mat = boost::numeric::ublas::matrix<double>;
 using dense_stepper = odeint::rosenbrock4_dense_output<odeint::rosenbrock4_controller<odeint::rosenbrock4<double>>>;
 
-// Accepted steps allowed in one solve.
-constexpr long max_steps = 100000;
 
 // A reactant with its whole power, each species once.
 struct factor {
@@ -278,6 +276,14 @@ bool all_finite(const vec& y) {
   return std::all_of(y.begin(), y.end(), [](double v) { return std::isfinite(v); });
 }
 
+// The limits of one integration: its tolerances, absolute one scaled, its
+// steps and its time.
+struct limits {
+  double atol, rtol;
+  long max_steps;
+  std::chrono::steady_clock::time_point deadline;
+};
+
 // Stores the augmented state y as the result at times[i], unscaled.
 bool store(const problem& p, const vec& y, std::size_t i, trajectory& out) {
   const std::size_t n = p.n, m = p.wanted.size();
@@ -293,21 +299,21 @@ bool store(const problem& p, const vec& y, std::size_t i, trajectory& out) {
 // Steps from t0 to the last time and interpolates the state at every time
 // passed, visiting them in the order given; at is the time reached.
 std::string integrate(const problem& p, vec y, double t0, const std::vector<double>& times,
-                      const std::vector<std::size_t>& order, double atol, double rtol, trajectory& out,
-                      double& at) {
+                      const std::vector<std::size_t>& order, const limits& tol, trajectory& out, double& at) {
   std::size_t i = 0;
   for (; i < order.size() && times[order[i]] == t0; ++i)
     if (!store(p, y, order[i], out)) return "the solution is not finite at time " + text(t0);
   if (i == order.size()) return {};
   const double t_end = times[order.back()];
-  dense_stepper stepper{odeint::rosenbrock4_controller<odeint::rosenbrock4<double>>(atol, rtol)};
+  dense_stepper stepper{odeint::rosenbrock4_controller<odeint::rosenbrock4<double>>(tol.atol, tol.rtol)};
   const auto system = std::make_pair(augmented_rhs{&p}, augmented_jacobian{&p});
   stepper.initialize(y, t0, first_step(p, y, t_end - t0));
   for (long steps = 0;; ++steps) {
     const double t = stepper.current_time(), dt = stepper.current_time_step();
     if (!(t + dt > t)) return "the step size underflows at time " + text(t);
-    if (steps == max_steps)
-      return "gave up after " + std::to_string(max_steps) + " steps, at time " + text(t) + " of " + text(t_end);
+    if (steps == tol.max_steps)
+      return "gave up after " + std::to_string(tol.max_steps) + " steps, at time " + text(t) + " of " + text(t_end);
+    if (steps % 16 == 0 && std::chrono::steady_clock::now() >= tol.deadline) return "out of time at time " + text(t);
     if (t + dt > t_end) stepper.initialize(vec(stepper.current_state()), t, t_end - t);
     stepper.do_step(system);
     at = stepper.current_time();
@@ -321,7 +327,7 @@ std::string integrate(const problem& p, vec y, double t0, const std::vector<doub
 }
 
 std::string run(const problem& p, const std::vector<double>& c0, double t0, const std::vector<double>& times,
-                double atol, double rtol, trajectory& out) {
+                const limits& tol, trajectory& out) {
   std::vector<std::size_t> order(times.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
@@ -330,7 +336,7 @@ std::string run(const problem& p, const std::vector<double>& c0, double t0, cons
   if (p.n == 0) return {};
   double at = t0;
   try {
-    return integrate(p, initial_state(p, c0), t0, times, order, atol, rtol, out, at);
+    return integrate(p, initial_state(p, c0), t0, times, order, tol, out, at);
   } catch (const odeint::step_adjustment_error&) {
     return "no step size meets the tolerance at time " + text(at);
   } catch (const std::exception& e) {
@@ -342,11 +348,27 @@ std::string run(const problem& p, const std::vector<double>& c0, double t0, cons
 
 }  // namespace
 
+std::string size_limit(std::size_t species, std::size_t wanted, std::size_t times) {
+  const double rows = static_cast<double>(species) * (1.0 + static_cast<double>(wanted));
+  if (rows > static_cast<double>(max_system_rows)) {
+    return "its " + std::to_string(species) + " species with " + std::to_string(wanted) +
+           " sensitivities make a system of " + text(rows) + " equations, more than the " +
+           std::to_string(max_system_rows) + " ratefit solves (its matrices would need " +
+           text(std::ceil(rows * rows * 8 / 1048576)) + " MiB each)";
+  }
+  if (rows * static_cast<double>(times) > static_cast<double>(max_result_values)) {
+    return "its " + text(rows) + " concentrations and sensitivities at " + std::to_string(times) +
+           " times are more than the " + std::to_string(max_result_values) + " values ratefit holds";
+  }
+  return {};
+}
+
 std::string solve(const network& net, const std::vector<double>& k, const std::vector<double>& c0, double t0,
                   const std::vector<double>& times, const std::vector<int>& wanted, trajectory& out,
                   const tolerance& tol) {
   out = {};
   std::string error = check_network(net, k.size(), c0.size());
+  if (error.empty()) error = size_limit(c0.size(), wanted.size(), times.size());
   if (error.empty()) error = check_values(k, c0, t0, times, tol);
   const std::size_t parameters = net.steps.size() + c0.size();
   for (std::size_t w = 0; w < wanted.size() && error.empty(); ++w)
@@ -358,13 +380,13 @@ std::string solve(const network& net, const std::vector<double>& k, const std::v
   if (!(atol > 0 && std::isfinite(atol))) return "the absolute tolerance times the largest concentration is " + text(atol);
   if (tol.closed_form && first_order(net)) {
     trajectory result;
-    error = solve_first_order(net, k, c0, t0, times, wanted, result);
+    error = solve_first_order(net, k, c0, t0, times, wanted, result, tol.deadline);
     if (error.empty()) out = std::move(result);
     return error;
   }
   const problem p = problem_of(net, k, c0, wanted, t_end - t0);
   trajectory result;
-  error = run(p, c0, t0, times, atol, tol.relative, result);
+  error = run(p, c0, t0, times, {atol, tol.relative, tol.max_steps, tol.deadline}, result);
   if (error.empty()) out = std::move(result);
   return error;
 }

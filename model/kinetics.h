@@ -3,6 +3,7 @@
 // constants and the initial concentrations when asked for.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,21 @@ struct tolerance {
   // A first-order network (see model/linear.h) is solved in closed form,
   // exactly up to rounding, unless this is false.
   bool closed_form = true;
+  // The most accepted steps of one integration, and the time by which a
+  // solve gives up ("out of time"), checked between steps.
+  long max_steps = 100000;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
+
+// The most a solve holds: its dense matrices (the system of concentrations
+// and sensitivities, of species x (1 + wanted) rows) at most 2048 x 2048
+// entries (32 MiB each), its result at most 2^25 values (256 MiB: times x
+// species x (1 + wanted)).
+constexpr std::size_t max_system_rows = 2048;
+constexpr std::size_t max_result_values = std::size_t{1} << 25;
+
+// Whether a solve of that size stays within those limits: "" or why not.
+std::string size_limit(std::size_t species, std::size_t wanted, std::size_t times);
 
 // Integrates the rate equations of net from time t0, where the
 // concentrations are c0, to every one of times (each at least t0, in any
@@ -34,7 +49,7 @@ struct tolerance {
 // not empty, also integrates the sensitivities of every concentration with
 // respect to those parameters. Returns an empty string, or a message saying
 // why there is no result (a value that is not finite, a step size that
-// underflows, more steps than the limit).
+// underflows, more steps than the limit, a system beyond size_limit).
 std::string solve(const network& net, const std::vector<double>& k, const std::vector<double>& c0, double t0,
                   const std::vector<double>& times, const std::vector<int>& wanted, trajectory& out,
                   const tolerance& tol = {});

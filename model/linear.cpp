@@ -79,7 +79,7 @@ bool first_order(const network& net) {
   });
 }
 
-matrix matrix_exponential(const matrix& a, std::size_t n) {
+matrix matrix_exponential(const matrix& a, std::size_t n, std::chrono::steady_clock::time_point deadline) {
   // exp(a) = exp(a / 2^s)^(2^s), with the series of a / 2^s summed until
   // its terms no longer change the sum.
   int s = 0;
@@ -90,19 +90,24 @@ matrix matrix_exponential(const matrix& a, std::size_t n) {
   for (double& v : scaled) v = std::ldexp(v, -s);
   matrix sum(n * n, 0.0), term(n * n, 0.0);
   for (std::size_t i = 0; i < n; ++i) sum[i * n + i] = term[i * n + i] = 1.0;
+  const auto late = [deadline] { return std::chrono::steady_clock::now() >= deadline; };
   for (int j = 1; j < 40; ++j) {
+    if (late()) return {};
     term = multiply(term, scaled, n);
     for (double& v : term) v /= j;
     for (std::size_t i = 0; i < n * n; ++i) sum[i] += term[i];
     if (norm_1(term, n) <= 1e-18 * norm_1(sum, n)) break;
   }
-  for (int i = 0; i < s; ++i) sum = multiply(sum, sum, n);
+  for (int i = 0; i < s; ++i) {
+    if (late()) return {};
+    sum = multiply(sum, sum, n);
+  }
   return sum;
 }
 
 std::string solve_first_order(const network& net, const std::vector<double>& k, const std::vector<double>& c0,
                               double t0, const std::vector<double>& times, const std::vector<int>& wanted,
-                              trajectory& out) {
+                              trajectory& out, std::chrono::steady_clock::time_point deadline) {
   const std::size_t n = static_cast<std::size_t>(net.species), width = n * (1 + wanted.size());
   const matrix m = system_matrix(net, k, wanted);
   std::vector<double> y(width, 0.0);
@@ -125,14 +130,23 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
     if (h > 0) {
       const double key = rounded(h);
       auto at = step_of.find(key);
+      matrix uncached;
       if (at == step_of.end()) {
         matrix mh = m;
         for (double& v : mh) v *= h;
-        at = step_of.emplace(key, matrix_exponential(mh, width)).first;
+        // At most 2^24 entries (128 MiB) are kept; past that, each gap's
+        // matrix is made afresh.
+        if ((step_of.size() + 1) * width * width <= (std::size_t{1} << 24)) {
+          at = step_of.emplace(key, matrix_exponential(mh, width, deadline)).first;
+        } else {
+          uncached = matrix_exponential(mh, width, deadline);
+        }
       }
+      const matrix& e = at != step_of.end() ? at->second : uncached;
+      if (e.size() != width * width) return "out of time at time " + std::to_string(t);
       std::vector<double> next(width, 0.0);
       for (std::size_t r = 0; r < width; ++r) {
-        for (std::size_t c = 0; c < width; ++c) next[r] += at->second[r * width + c] * y[c];
+        for (std::size_t c = 0; c < width; ++c) next[r] += e[r * width + c] * y[c];
       }
       y = std::move(next);
       t = times[i];

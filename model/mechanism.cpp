@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "common/escape.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 
@@ -265,7 +266,9 @@ std::string parse_file(cursor& c, int line, const char* keyword, std::string& fi
   std::string_view name = c.text.substr(c.at);
   while (!name.empty() && is_blank(name.back())) name.remove_suffix(1);
   if (name.empty()) return "expected a file name after \"" + std::string(keyword) + "\"";
-  file = name;
+  // A name in double quotes, as ratefit writes one that would not read back
+  // as it stands (common/escape.h).
+  if (name.front() != '"' || !unquote_name(name, file)) file = name;
   file_line = line;
   return {};
 }
@@ -476,8 +479,11 @@ std::string read_mechanism(const std::string& path, mechanism& out) {
   const lines::status status = lines::for_each_line(path.c_str(), [&](std::string_view line) {
     text.append(line);
     text.push_back('\n');
-    return true;
+    return text.size() <= max_mechanism_bytes;
   });
+  if (status == lines::status::stopped) {
+    return path + ": longer than the " + std::to_string(max_mechanism_bytes >> 20) + " MiB a mechanism file may hold";
+  }
   if (status == lines::status::not_opened) return open_failure(path);
   if (status == lines::status::read_error) return "cannot read \"" + path + "\": " + std::strerror(errno);
   return parse_mechanism(path, text, out);

@@ -57,8 +57,12 @@ struct mechanism {
 // "FILE:LINE: message".
 std::string parse_mechanism(const std::string& file, std::string_view text, mechanism& out);
 
+// The longest mechanism file read, counting one line feed a line.
+constexpr std::size_t max_mechanism_bytes = std::size_t{16} << 20;
+
 // Reads the mechanism file at path (see parse_mechanism); a file that cannot
-// be read gives "cannot read \"PATH\": reason".
+// be read gives "cannot read \"PATH\": reason", one longer than 16 MiB (an
+// endless pipe) "PATH: longer than the 16 MiB a mechanism file may hold".
 std::string read_mechanism(const std::string& path, mechanism& out);
 
 // The file's text again with every value given on a line replaced by the

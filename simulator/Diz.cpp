@@ -1,6 +1,7 @@
 #include "simulator/Diz.h"
 
 #include "common/cli.h"
+#include "common/file_identity.h"
 
 #include <cerrno>
 #include <charconv>
@@ -101,6 +102,7 @@ int run_ratesim(int argc, char** argv) {
 
   // The lines go to a new file, which replaces "sim.txt" only once the run
   // has written all of them; leaving this function any other way removes it.
+  if (std::string error = result_is_input({"sim.txt"}, {"guess.txt"}); !error.empty()) return fail(error);
   new_file sim;
   if (std::string error = new_file_open("sim.txt", sim); !error.empty()) return fail(error);
   errno = 0;

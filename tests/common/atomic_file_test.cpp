@@ -62,4 +62,14 @@ TEST(ReplaceFile, FailuresLeaveTheOldFileAndNoOtherFile) {
   EXPECT_EQ(entries(dir.path), 3u) << "r.txt, folder and loop only";
 }
 
+TEST(ReplaceFiles, ANameTooLongForTheFolderIsRefusedBeforeAnyRename) {
+  scratch_dir dir;
+  write_file(dir / "fit.txt", "old fit\n");
+  const std::string long_name = (dir / (std::string(250, 'n') + ".curve.txt")).string();
+  const std::string error = replace_files({{(dir / "fit.txt").string(), "new fit\n"}, {long_name, "new curve\n"}});
+  EXPECT_EQ(error, "cannot create \"" + long_name + "\": File name too long");
+  EXPECT_EQ(read_file(dir / "fit.txt"), "old fit\n");
+  EXPECT_EQ(entries(dir.path), 1u);
+}
+
 }  // namespace

@@ -131,6 +131,39 @@ TEST(FileIn, LongLinesAndManyLines) {
   EXPECT_EQ(t.back(), std::vector<double>{2});
 }
 
+TEST(FileIn, ATableBeyondItsLimitsKeepsItsFirstRowsAndSaysSo) {
+  const std::string note = "\": a table holds at most 1048576 rows and 16777216 numbers; the rest of the file is not read\n";
+  std::string rows;  // one row past the limit, comments and empty lines between
+  for (std::size_t i = 0; i <= table_max_rows; ++i) rows += i % 1000 == 0 ? "# c\n\n7\n" : "y\n";
+  std::string numbers;  // 16 rows of 1048576 numbers and one more number
+  for (int i = 0; i < 16; ++i) {
+    std::string line;
+    line.reserve(2 * 1048576);
+    for (int j = 0; j < 1048576; ++j) line += "1 ";
+    numbers += line + "\n";
+  }
+  numbers += "2 3\n";
+  const struct {
+    std::string text;
+    std::size_t rows, last_row;
+    bool noted;
+  } cases[] = {
+      {rows, table_max_rows, 0, true},
+      {numbers, 17, 0, true},
+      {numbers.substr(0, numbers.size() - 4), 16, 1048576, false},  // exactly at the limit
+  };
+  for (const auto& c : cases) {
+    std::string err;
+    const table t = read_text(c.text, &err);
+    EXPECT_EQ(t.size(), c.rows);
+    EXPECT_EQ(t.back().size(), c.last_row);
+    EXPECT_EQ(err.empty(), !c.noted);
+    if (c.noted) {
+      EXPECT_TRUE(err.ends_with(note)) << err;
+    }
+  }
+}
+
 TEST(FileIn, MissingFileGivesEmptyTableAndOneMessage) {
   scratch_dir dir;
   testing::internal::CaptureStdout();

@@ -208,4 +208,31 @@ TEST(Fit, WarnsOfRivalMinimaAndUndeterminedValues) {
   EXPECT_TRUE(rival);
 }
 
+TEST(Fit, AFitPastItsTimeSaysWhereItStopped) {
+  scratch_dir dir;
+  write_file(dir / "dat.txt", table_of(40, 1.0, abc, 0.001));
+  mechanism m;
+  ASSERT_EQ(parse_mechanism((dir / "m.txt").string(),
+                            "A -> B  k1 = 0.1\nB -> C  k2 = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = eB * B\neB = 1\n"
+                            "column 3 = C\n",
+                            m),
+            "");
+  measured d;
+  ASSERT_EQ(read_data(m, d), "");
+  const problem p = make_problem(m, d);
+  fit_settings settings;
+  settings.max_seconds = 1e-9;
+  const fit_result r = fit(p, settings);
+  EXPECT_EQ(r.status, fit_status::out_of_time);
+  EXPECT_EQ(r.failure, "out of time");
+  EXPECT_EQ(r.stopped_start, 0);
+  const vector_d start{0.1, 0.1, 1, 1};
+  ASSERT_EQ(r.stopped_at.size(), start.size());
+  for (std::size_t i = 0; i < start.size(); ++i) EXPECT_NEAR(r.stopped_at[i], start[i], 1e-15);
+  settings.max_seconds = 600;  // a budget it keeps gives the fit of no budget
+  const fit_result within = fit(p, settings), free = fit(p);
+  EXPECT_EQ(within.status, fit_status::converged);
+  EXPECT_EQ(within.x, free.x);
+}
+
 }  // namespace

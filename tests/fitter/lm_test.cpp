@@ -81,6 +81,12 @@ TEST(LevenbergMarquardt, SaysWhyThereIsNoResult) {
   EXPECT_EQ(limited.reason, termination::iteration_limit);
   EXPECT_EQ(limited.trials, 2);
   EXPECT_EQ(limited.evaluations, 3);  // the start and both trials
+  s.max_iterations = 200;
+  s.deadline = std::chrono::steady_clock::now();
+  const lm_outcome late = levenberg_marquardt(decay(0.1), {10, 3}, s);
+  EXPECT_EQ(late.failure, "out of time");
+  EXPECT_EQ(late.reason, termination::out_of_time);
+  EXPECT_EQ(late.x, (vector_d{10, 3}));
   const lm_outcome no_start = levenberg_marquardt(decay(0, nullptr, 0.2), {1, 0.3});
   EXPECT_EQ(no_start.failure, "at the starting values no model there");
   EXPECT_EQ(no_start.reason, termination::bad_start);

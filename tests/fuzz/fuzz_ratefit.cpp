@@ -27,7 +27,10 @@ void fit_mechanism() {
   if (!first_order(l.p.m.net) || residual_count(l.p) <= l.p.fitted.size()) return;
   fit_settings settings;
   settings.max_iterations = 30;
+  settings.max_seconds = 2;  // the budget, with a cap of steps, keeps every input within the fuzzer's timeout
+  settings.max_steps = 20000;
   const fit_result result = fit(l.p, settings);
+  if (result.status == fit_status::out_of_time && result.stopped_at.size() != l.p.fitted.size()) std::abort();
   if (!result.failure.empty()) return;
   (void)report_lines(l.p, result);
   mechanism again;

@@ -141,4 +141,33 @@ TEST(BandsumHostile, EndlessLineKeepsMemoryBounded) {
   }
 }
 
+TEST(BandsumHostile, AResultThatIsAnInputIsRefused) {
+  const struct {
+    std::vector<std::string> args;
+    std::string link, target, err;
+  } cases[] = {
+      {{"dat.txt", "2d.txt"}, "", "", "the result \"dat.txt\" is the input \"dat.txt\""},
+      {{"peak.list", "2d.txt"}, "dat.txt", "2d.txt", "the result \"dat.txt\" is the input \"2d.txt\""},
+      {{"--noise", "0", "1", "peak.list", "2d.txt"}, "sigma.txt", "scale.txt",
+       "the result \"sigma.txt\" is the input \"scale.txt\""},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_file(dir / "peak.list", peaks);
+    write_file(dir / "2d.txt", series);
+    write_file(dir / "scale.txt", scale);
+    write_file(dir / "dat.txt", peaks);
+    if (!c.link.empty()) {
+      fs::remove(dir / c.link);
+      fs::create_symlink(c.target, dir / c.link);
+    }
+    const run_result r = run(BANDSUM_EXE, c.args, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "bandsum: " + c.err + ": nothing was written\n");
+    EXPECT_EQ(read_file(dir / "2d.txt"), series);
+    EXPECT_EQ(read_file(dir / "scale.txt"), scale);
+  }
+}
+
 }  // namespace

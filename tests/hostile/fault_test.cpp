@@ -154,6 +154,30 @@ TEST(FaultInjection, FileSystemFullHalfWayLeavesThePreviousResult) {
   }
 }
 
+// A disk that fills up at the picture: the fit and the curves are written,
+// the old picture stays, and the run says why there is no new one.
+TEST(FaultInjection, FileSystemFullAtThePictureKeepsTheOldPicture) {
+  if (!fs::exists("/usr/bin/unshare") || !can_use_mounts()) GTEST_SKIP() << "skipped: no private mounts allowed here";
+  std::string decay;  // 40 rows: a fit and curve file of a few KB, a picture of tens of KB
+  for (int i = 0; i < 40; ++i) {
+    const double a = std::exp(-0.1 * i);
+    decay += std::to_string(i) + " " + std::to_string(a) + " " + std::to_string(1 - a) + "\n";
+  }
+  scratch_dir dir;
+  for (const char* sub : {"inputs", "full", "out"}) fs::create_directory(dir / sub);
+  write_file(dir / "inputs" / "m.txt", "A -> B  k = 0.3\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n");
+  write_file(dir / "inputs" / "dat.txt", decay);
+  write_file(dir / "inputs" / "m.png", "old picture\n");
+  const run_result r = run("/usr/bin/unshare", {"-m", "sh", "-c", mid_write_script, "sh", (dir / "full").string(),
+                                                 (dir / "inputs").string(), (dir / "out").string(), "m.png",
+                                                 RATEFIT_EXE, "m.txt"},
+                           dir.path);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "ratefit: warning: no picture \"m.png\": cannot write \"m.png\": No space left on device\n");
+  EXPECT_EQ(read_file(dir / "out" / "result"), "old picture\n");
+  EXPECT_EQ(read_file(dir / "out" / "names"), "dat.txt\nfiller\nm.curve.txt\nm.fit.txt\nm.png\nm.txt\n");
+}
+
 // SIGTERM or SIGINT while ratesim writes a long run: the new file goes, the
 // previous sim.txt stays, and the signal ends the program as it would have.
 TEST(FaultInjection, SignalDuringALongRunLeavesThePreviousSimTxt) {
@@ -174,6 +198,61 @@ TEST(FaultInjection, SignalDuringALongRunLeavesThePreviousSimTxt) {
     EXPECT_TRUE(writing) << "no new file appeared";
     EXPECT_TRUE(read_file(dir / "sim.txt") == "previous curves\n") << "sim.txt was changed";
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 2) << "a stray file";
+  }
+}
+
+// Signals at moments spread over a run that writes files in pairs: every
+// group of results is afterwards all old or all new and whole, and nothing
+// else is left in the folder. Whatever the machine's speed, each moment
+// falls somewhere in the run or after it, and either way this must hold.
+TEST(FaultInjection, SignalsAtAnyMomentLeavePairsOldOrNewTogether) {
+  std::string decay;
+  for (int i = 0; i < 300; ++i) {
+    const double a = std::exp(-0.05 * i);
+    decay += std::to_string(0.5 * i) + " " + std::to_string(a) + " " + std::to_string(1 - a) + "\n";
+  }
+  const std::string old = "old result\n";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> inputs;
+    std::vector<std::string> results;  // one group, replaced together
+  } cases[] = {
+      {{RATEFIT_EXE, "m.txt"}, {{"m.txt", "A -> B  k = 0.3\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n"}, {"dat.txt", decay}},
+       {"m.fit.txt", "m.curve.txt", "m.png"}},
+      {{RATEFIT_EXE}, {{"guess.txt", "0.5\n1 0\n0 150\n"}, {"dat.txt", decay}}, {"fit.txt", "fitcurve.txt"}},
+      {{BANDSUM_EXE, "--noise", "0", "3", "peak.list", "2d.txt"},
+       {{"peak.list", "0 A: 4 6\n"}, {"2d.txt", [] {
+          std::string series;
+          for (int j = 0; j < 3000; ++j) series += "1 0.1\n2 0.2\n2.5 0.1\n5 1\n&\n";
+          return series;
+        }()},
+        {"scale.txt", "1\n1 1\n1\n"}},
+       {"dat.txt", "sigma.txt"}},
+  };
+  for (const auto& c : cases) {
+    scratch_dir reference;
+    for (const auto& [name, bytes] : c.inputs) write_file(reference / name, bytes);
+    const std::vector<std::string> rest(c.args.begin() + 1, c.args.end());
+    ASSERT_EQ(run(c.args[0], rest, reference.path).status, 0) << c.args[0];
+    for (int moment = 0; moment < 12; ++moment) {
+      scratch_dir dir;
+      for (const auto& [name, bytes] : c.inputs) write_file(dir / name, bytes);
+      for (const std::string& name : c.results) write_file(dir / name, old);
+      const pid_t pid = start(c.args[0], rest, dir.path);
+      ::usleep(static_cast<useconds_t>(moment * moment * 500));  // 0 to 60 ms
+      ::kill(pid, moment % 2 ? SIGTERM : SIGHUP);
+      wait_for(pid);
+      std::size_t fresh = 0;
+      for (const std::string& name : c.results) {
+        const std::string bytes = read_file(dir / name);
+        EXPECT_TRUE(bytes == old || bytes == read_file(reference / name)) << name << " at moment " << moment;
+        fresh += bytes != old;
+      }
+      EXPECT_TRUE(fresh == 0 || fresh == c.results.size()) << c.results[0] << " at moment " << moment;
+      EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator())),
+                c.inputs.size() + c.results.size())
+          << "a stray file, " << c.results[0] << " at moment " << moment;
+    }
   }
 }
 

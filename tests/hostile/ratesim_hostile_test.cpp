@@ -56,4 +56,14 @@ TEST(RatesimHostile, GuessTxt) {
   }
 }
 
+TEST(RatesimHostile, ASimTxtThatIsGuessTxtIsRefused) {
+  scratch_dir dir;
+  write_file(dir / "guess.txt", worked_guess);
+  fs::create_symlink("guess.txt", dir / "sim.txt");
+  const run_result r = run(RATESIM_EXE, {}, dir.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ratesim: the result \"sim.txt\" is the input \"guess.txt\": nothing was written\n");
+  EXPECT_EQ(read_file(dir / "guess.txt"), worked_guess);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include "model/kinetics.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -230,6 +231,13 @@ TEST(Kinetics, StiffAndLongSpans) {
       }
 }
 
+tolerance limited(long steps, bool late) {
+  tolerance t;
+  t.max_steps = steps;
+  if (late) t.deadline = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+  return t;
+}
+
 TEST(Kinetics, RefusesBadInputs) {
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   const network good = a_to_b();
@@ -263,6 +271,14 @@ TEST(Kinetics, RefusesBadInputs) {
       // Lotka-Volterra: it cycles forever, with some steps for each cycle.
       {{2, {step({{A, 1}}, {{A, 2}}), step({{A, 1}, {B, 1}}, {{B, 2}}), step({{B, 1}}, {})}}, {1, 1, 1}, {2, 1}, 0,
        {1e6}, {}, {}, "gave up after 100000 steps"},
+      {{2, {step({{A, 1}}, {{A, 2}}), step({{A, 1}, {B, 1}}, {{B, 2}}), step({{B, 1}}, {})}}, {1, 1, 1}, {2, 1}, 0,
+       {1e6}, {}, limited(10, false), "gave up after 10 steps"},
+      {two_a_to_b(), {1}, {1, 0}, 0, {1, 2}, {0}, limited(100000, true), "out of time"},
+      {a_to_b_to_c(), {1, 2}, {1, 0, 0}, 0, {1, 2}, {0}, limited(100000, true), "out of time"},
+      // Systems too large to hold: 2049 equations, or 2^25 values at the times.
+      {{2049, {}}, {}, std::vector<double>(2049, 0.0), 0, {1}, {}, {}, "a system of 2049 equations, more than the 2048"},
+      {{1024, {}}, {}, std::vector<double>(1024, 0.0), 0, std::vector<double>(16385, 1.0), {1}, {},
+       "are more than the 33554432 values"},
   };
   for (const auto& c : cases) {
     trajectory out{{1.0}, {2.0}};

@@ -15,7 +15,7 @@ namespace {
 std::vector<std::size_t> rate_positions(const problem& p) {
   std::vector<std::size_t> rates;
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
-    if (p.fitted[i].kind == role::rate) rates.push_back(i);
+    if (is_rate(p.fitted[i].kind)) rates.push_back(i);
   }
   return rates;
 }
@@ -41,7 +41,7 @@ lm_settings settings_for(const problem& p, const fit_settings& s) {
 residual_function within_reach(const problem& p, const vector_d& x0, const residual_function& f) {
   return [&p, x0, f](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) -> std::string {
     for (std::size_t i = 0; i < x.size(); ++i) {
-      if (p.fitted[i].kind == role::rate && std::abs(x[i] - x0[i]) > 8 * std::log(10.0)) {
+      if (is_rate(p.fitted[i].kind) && std::abs(x[i] - x0[i]) > 8 * std::log(10.0)) {
         return "a rate constant ran off by eight powers of ten";
       }
     }
@@ -70,7 +70,7 @@ double ssr_at(const problem& p, const vector_d& x) {
 // The minimum then lies at 0 or at infinity, where no value can be given.
 std::pair<fit_status, std::string> check_bounds(const problem& p, const fit_result& out, double floor) {
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
-    if (p.fitted[i].kind != role::rate) continue;
+    if (!is_rate(p.fitted[i].kind)) continue;
     const auto unchanged = [&](double x_i) {
       vector_d x = out.x;
       x[i] = x_i;
@@ -122,12 +122,14 @@ void warn_rivals(const problem& p, fit_result& out) {
 
 void add_profiles(const problem& p, const lm_settings& settings, fit_result& out) {
   const double threshold = profile_threshold(p, out.ssr, out.dof);
-  for (std::size_t i : rate_positions(p)) {
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    const role kind = p.fitted[i].kind;
+    if (!is_rate(kind) && kind != role::parameter) continue;
     estimate& e = out.estimates[i];
-    const double step = std::max(e.se / e.value, 1e-12);
+    const double step = is_rate(kind) ? std::max(e.se / e.value, 1e-12) : e.se;
     const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
-    e.profile_low = to_natural_value(role::rate, lo);
-    e.profile_high = to_natural_value(role::rate, hi);
+    e.profile_low = to_natural_value(kind, lo);
+    e.profile_high = to_natural_value(kind, hi);
     if (std::isnan(lo) || std::isnan(hi)) {
       out.warnings.push_back("the profile interval of " + value_name(p, i) + " could not be computed on one side");
     }

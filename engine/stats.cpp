@@ -83,14 +83,25 @@ double profile_threshold(const problem& p, double ssr, int dof) {
   return ssr * (1 + f_quantile_95(dof) / dof);
 }
 
-double noise_floor(const problem& p) {
+namespace {
+
+// The largest weighted measured value of one data table.
+double largest_measured(const problem& p) {
   double top = 0;
+  for (const problem& part : p.parts) top = std::max(top, largest_measured(part));
   for (std::size_t j = 0; j < p.data.y.size(); ++j) {
     for (std::size_t i = 0; i < p.data.y[j].size(); ++i) {
       const double weight = p.weight.empty() ? 1.0 : p.weight[j * p.data.t.size() + i];
-      top = std::max(top, std::abs(p.data.y[j][i] * weight));
+      if (std::isfinite(p.data.y[j][i])) top = std::max(top, std::abs(p.data.y[j][i] * weight));
     }
   }
+  return top;
+}
+
+}  // namespace
+
+double noise_floor(const problem& p) {
+  const double top = largest_measured(p);
   const double per_residual = 1e-8 * (top > 0 ? top : 1.0);
   return static_cast<double>(residual_count(p)) * per_residual * per_residual;
 }

@@ -50,7 +50,7 @@ std::string value(const std::vector<std::string_view>& words, int c, double& out
 std::string add_row(const mechanism& m, const std::vector<std::string_view>& words, int line, measured& out) {
   double t = 0;
   if (std::string e = value(words, 0, t); !e.empty()) return e;
-  if (t < m.start) return "time " + format(t) + " is before the start time " + format(m.start);
+  if (m.start_value < 0 && t < m.start) return "time " + format(t) + " is before the start time " + format(m.start);
   std::vector<double> row(m.columns.size());
   for (std::size_t j = 0; j < row.size(); ++j) {
     if (std::string e = value(words, m.columns[j].column, row[j]); !e.empty()) return e;

@@ -1,5 +1,7 @@
 #include "fitter/report.h"
 
+#include "fitter/experiments.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -63,9 +65,18 @@ std::vector<std::string> correlation_table(const problem& p, const fit_result& r
   return aligned(rows);
 }
 
+std::string table_size(const problem& p) {
+  return std::to_string(p.data.t.size()) + " rows x " + std::to_string(p.m.columns.size()) + " columns";
+}
+
 std::string counts_line(const problem& p, const fit_result& r) {
-  return "  " + std::to_string(r.points) + " points (" + std::to_string(p.data.t.size()) + " rows x " +
-         std::to_string(p.m.columns.size()) + " columns), " + std::to_string(p.fitted.size()) +
+  std::string sizes = p.parts.empty() ? table_size(p) : "";
+  for (std::size_t e = 0; e < p.parts.size(); ++e) {
+    const int block = p.parts[e].link.block;
+    sizes += (e ? ", " : "") + (block < 0 ? "" : p.m.blocks[static_cast<std::size_t>(block)].name + ": ") +
+             table_size(p.parts[e]);
+  }
+  return "  " + std::to_string(r.points) + " points (" + sizes + "), " + std::to_string(p.fitted.size()) +
          " fitted values, " + std::to_string(r.dof) + " degrees of freedom";
 }
 
@@ -105,6 +116,7 @@ std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
     lines.push_back("");
     for (std::string& line : correlation_table(p, r)) lines.push_back(std::move(line));
   }
+  for (std::string& line : experiment_lines(p, r)) lines.push_back(std::move(line));
   if (!r.warnings.empty()) lines.push_back("");
   for (const std::string& w : r.warnings) lines.push_back("  warning: " + w);
   return lines;
@@ -117,13 +129,15 @@ std::string fit_file(const problem& p, const fit_result& r) {
     named_list(m, f.kind)[static_cast<std::size_t>(f.index)].value = r.estimates[i].value;
   }
   // The data file as found from the working directory, where this file is.
-  if (m.data_line > 0) {
+  if (!m.blocks.empty()) {
+    name_block_files(m);
+  } else if (m.data_line > 0) {
     m.lines[static_cast<std::size_t>(m.data_line - 1)] = "data " + m.data;
   } else {
     m.lines.push_back("data " + m.data);
   }
   if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = "sigma " + m.sigma;
-  std::string text = "# ratefit: " + p.m.file + " fitted to " + p.m.data + "\n";
+  std::string text = "# ratefit: " + p.m.file + " fitted to " + (p.parts.empty() ? p.m.data : data_files(p)) + "\n";
   for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
   return text + write_mechanism(m);
 }

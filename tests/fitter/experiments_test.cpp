@@ -151,4 +151,120 @@ TEST(Experiments, ResultsPerExperimentAndAFitFileThatFitsAgain) {
   EXPECT_EQ(first.substr(first.find("\nA -> B")), second.substr(second.find("\nA -> B")));
 }
 
+// A -> B with k at temperature t: from k(310 K) = 0.2 and Ea = 60 kJ/mol,
+// or from dH = 60 kJ/mol and dS = -150 J/(mol K).
+double k_at(std::size_t form, double t) {
+  return form == 0 ? arrhenius_value(0.2, 60, 310, t) : eyring_value(60, -150, t);
+}
+
+TEST(Experiments, ArrheniusAndEyringValuesFromThreeTemperatures) {
+  const char* const models[] = {
+      "A -> B  k = arrhenius(kr, Ea, 310)\nkr = %g\nEa = 30\n",
+      "A -> B  k = eyring(dH, dS)\ndH = 70\ndS = -100\n",
+  };
+  for (std::size_t m = 0; m < 2; ++m) {
+    scratch_dir dir;
+    std::string model = "column 1 = A\ncolumn 2 = B\nA = 1 fixed\n";
+    char head[256];
+    std::snprintf(head, sizeof head, models[m], 0.2 * 100);
+    model = head + model;
+    const double temperatures[] = {290, 310, 330};
+    for (int i = 0; i < 3; ++i) {
+      const double k = k_at(m, temperatures[i]);
+      const std::string data = "r" + std::to_string(i) + ".txt";
+      write_file(dir / data, table_of(30, 0.5 / k, [k](double t) {
+                   return vector_d{std::exp(-k * t), 1 - std::exp(-k * t)};
+                 }));
+      model += "experiment e" + std::to_string(i) + "\ndata " + data + "\ntemperature " +
+               std::to_string(static_cast<int>(temperatures[i])) + "\n";
+    }
+    const loaded l = load(dir, model);
+    ASSERT_EQ(l.error, "") << model;
+    const fit_result r = fit(l.p);
+    ASSERT_EQ(r.failure, "") << model;
+    const vector_d truth = m == 0 ? vector_d{0.2, 60} : vector_d{60, -150};
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_NEAR(r.estimates[i].value / truth[i], 1, 1e-6) << m;
+      EXPECT_LE(r.estimates[i].profile_low, r.estimates[i].value) << m;
+      EXPECT_GE(r.estimates[i].profile_high, r.estimates[i].value) << m;
+    }
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_NEAR(part_rate(l.p, r, static_cast<std::size_t>(i), 0).value / k_at(m, temperatures[i]), 1, 1e-5) << m;
+    }
+  }
+}
+
+TEST(Experiments, AFittedStartTimeIsRecoveredAndAFixedOneFitsWorse) {
+  scratch_dir dir;
+  unsigned state = 7;
+  write_file(dir / "r.txt", table_of(60, 0.25, [&](double t) {
+               vector_d v = consecutive(0.5, 0.1, 1, 1, 2)(t);
+               for (double& x : v) {
+                 state = state * 1103515245u + 12345u;
+                 x += 0.002 * (2.0 * (state >> 16 & 0x7fff) / 32767.0 - 1.0);
+               }
+               return v;
+             }));
+  const std::string reactions = "A -> B  k1 = 0.3\nB -> C  k2 = 0.05\nA = 1\ncolumn 1 = A\ncolumn 2 = B\ndata r.txt\n";
+  const loaded fitted = load(dir, reactions + "start t0 = 1\n");
+  ASSERT_EQ(fitted.error, "");
+  const fit_result r = fit(fitted.p);
+  ASSERT_EQ(r.failure, "");
+  const estimate& t0 = r.estimates.back();
+  EXPECT_EQ(value_name(fitted.p, r.estimates.size() - 1), "t0");
+  EXPECT_LT(t0.t_low, 2);
+  EXPECT_GT(t0.t_high, 2);
+  const loaded at_zero = load(dir, reactions + "start t0 = 0 fixed\n");
+  ASSERT_EQ(at_zero.error, "");
+  const fit_result worse = fit(at_zero.p);
+  ASSERT_EQ(worse.failure, "");
+  EXPECT_GT(worse.ssr, 20 * r.ssr);
+}
+
+// A + B -> C from three ratios of A to B: the second order is told apart
+// from a first-order decay of A by AIC.
+TEST(Experiments, TheOrderIsToldApartByAkaikesCriterion) {
+  scratch_dir dir;
+  std::string runs;
+  const double b0s[] = {0.5, 1, 2};
+  for (int i = 0; i < 3; ++i) {
+    const double a0 = 1, b0 = b0s[i], k = 0.4;
+    write_file(dir / ("r" + std::to_string(i) + ".txt"), table_of(40, 0.25, [=](double t) {
+                 if (a0 == b0) return vector_d{a0 / (1 + k * a0 * t)};
+                 const double e = std::exp((b0 - a0) * k * t);
+                 return vector_d{a0 * (b0 - a0) / (b0 * e - a0)};
+               }));
+    runs += "experiment r" + std::to_string(i) + "\ndata r" + std::to_string(i) + ".txt\nB = " +
+            std::to_string(b0s[i]) + " fixed\n";
+  }
+  const std::string shared = "A = 1\ncolumn 1 = A\n";
+  const loaded second = load(dir, "A + B -> C  k = 1\n" + shared + runs);
+  ASSERT_EQ(second.error, "");
+  const loaded first = load(dir, "A -> C  k = 1\nB -> D  kb = 1 fixed\n" + shared + runs);
+  ASSERT_EQ(first.error, "");
+  const fit_result r2 = fit(second.p), r1 = fit(first.p);
+  ASSERT_EQ(r2.failure, "");
+  ASSERT_EQ(r1.failure, "");
+  EXPECT_LT(r2.aic + 10, r1.aic);
+}
+
+TEST(Experiments, ModelsOfOtherDataOrWeightsAreRankedApart) {
+  scratch_dir dir;
+  write_file(dir / "dat.txt", table_of(30, 1, consecutive(0.3, 0.07, 1, 1)));
+  std::string sigma = table_of(30, 1, [](double) { return vector_d{0.01, 0.01, 0.01}; });
+  write_file(dir / "sigma.txt", sigma);
+  const std::string abc = "A -> B k1 = 1\nB -> C k2 = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n";
+  write_file(dir / "abc.txt", abc);
+  write_file(dir / "ab.txt", "A -> B k1 = 1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n");
+  write_file(dir / "weighted.txt", abc + "sigma sigma.txt\n");
+  const run_result r = run(RATEFIT_EXE, {"abc.txt", "weighted.txt", "ab.txt"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string models = read_file(dir / "models.txt");
+  const std::size_t apart = models.find("# fitted to other data or with other weights than the models above");
+  ASSERT_NE(apart, std::string::npos) << models;
+  EXPECT_LT(models.find("\nab "), apart) << models;
+  EXPECT_GT(models.find("\nweighted "), apart) << models;
+  EXPECT_EQ(models.find("\nweighted ", apart), models.rfind("\nweighted ")) << models;
+}
+
 }  // namespace

@@ -155,7 +155,7 @@ trajectory start_slopes(const problem& part, const values& pv, const trajectory&
       double rate = pv.k[r];
       for (const stoich& x : step.reactants) rate *= std::pow(at[x.species], x.coefficient);
       for (const stoich& x : step.reactants) out.c[i * species + static_cast<std::size_t>(x.species)] += x.coefficient * rate;
-      for (const stoich& x : step.products) out.c[i * species + static_cast<std::size_t>(x.species)] -= x.coefficient * rate;
+      for (const stoich& x : step.products) out.c[i * species + static_cast<std::size_t>(x.species)] -= product_amount(x) * rate;
     }
   }
   return out;

@@ -156,6 +156,7 @@ std::string take_value(cursor& c, named_value& v) {
 struct side_term {
   int coefficient = 1;
   std::string species;
+  double amount = 0;  // a product's coefficient that is not a whole number
 };
 using side = std::vector<side_term>;
 
@@ -207,13 +208,34 @@ struct draft {
   int scope() const { return static_cast<int>(blocks.size()) - 1; }
 };
 
-std::string take_side(cursor& c, side& out) {
+// On the product side a coefficient may be a number that is not whole,
+// such as 0.5: above 0 and at most 1000.
+std::string take_amount(cursor& c, side_term& term) {
+  double value = 0;
+  std::size_t at = 0, length = 0;
+  cursor probe = c;
+  if (!take_number(probe, value, at, length).empty() || !(value > 0 && value <= max_coefficient)) {
+    return c.word() + " is not a coefficient (a number above 0 and at most " + std::to_string(max_coefficient) +
+           " on the product side)";
+  }
+  c = probe;
+  term.coefficient = 0;
+  term.amount = value;
+  return {};
+}
+
+std::string take_side(cursor& c, side& out, bool products) {
   std::set<std::string, std::less<>> seen;
   do {
     side_term term;
     c.skip();
-    if (c.at < c.text.size() && is_digit(c.text[c.at]) && !take_whole(c, max_coefficient, term.coefficient)) {
-      return c.word() + " is not a coefficient (a whole number from 1 to " + std::to_string(max_coefficient) + ")";
+    const bool number = c.at < c.text.size() && (is_digit(c.text[c.at]) || c.text[c.at] == '.');
+    if (number && !take_whole(c, max_coefficient, term.coefficient)) {
+      if (products) {
+        if (std::string e = take_amount(c, term); !e.empty()) return e;
+      } else {
+        return c.word() + " is not a coefficient (a whole number from 1 to " + std::to_string(max_coefficient) + ")";
+      }
     }
     if (std::string e = take_name(c, term.species, "a species"); !e.empty()) return e;
     if (!seen.insert(term.species).second) {
@@ -230,7 +252,7 @@ bool same_side(side a, side b) {
   std::sort(a.begin(), a.end(), order);
   std::sort(b.begin(), b.end(), order);
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const side_term& x, const side_term& y) {
-    return x.species == y.species && x.coefficient == y.coefficient;
+    return x.species == y.species && x.coefficient == y.coefficient && x.amount == y.amount;
   });
 }
 
@@ -246,14 +268,19 @@ std::string take_constant(cursor& c, named_value& k) {
 
 std::string parse_reaction(cursor& c, int line, reaction_line& out) {
   out.line = line;
-  if (std::string e = take_side(c, out.left); !e.empty()) return e;
+  if (std::string e = take_side(c, out.left, false); !e.empty()) return e;
   if (c.take("<=>")) {
     out.reversible = true;
   } else if (!c.take("->")) {
     return "expected \"->\" or \"<=>\", " + c.found();
   }
-  if (std::string e = take_side(c, out.right); !e.empty()) return e;
+  if (std::string e = take_side(c, out.right, true); !e.empty()) return e;
   if (same_side(out.left, out.right)) return "the two sides of the reaction are the same";
+  for (const side_term& t : out.right) {
+    if (out.reversible && t.amount > 0) {
+      return "\"<=>\" needs whole coefficients: the reverse step has the products as its reactants";
+    }
+  }
   while (!c.end()) {
     named_value& k = out.constants.emplace_back();
     k.line = line;
@@ -421,7 +448,7 @@ struct names {
   name_index species, rates, factors;
 };
 
-stoich entry(const names& n, const side_term& t) { return {n.species.at(t.species), t.coefficient}; }
+stoich entry(const names& n, const side_term& t) { return {n.species.at(t.species), t.coefficient, t.amount}; }
 
 // Species in the order of first appearance, the steps and their constants.
 located build_reactions(const draft& d, mechanism& m, names& n) {

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include <cmath>
+
+#include "model/kinetics.h"
 #include "model/mechanism.h"
 
 namespace {
@@ -87,6 +90,51 @@ TEST(MechanismBlocks, WritesBackLocalValuesParametersAndStarts) {
   m.initials.back().value = 3;
   EXPECT_EQ(write_mechanism(m),
             "A <=> B  kf = 1  kr = kf / K\nK = 0.25 fixed\ncolumn 1 = A\nexperiment x\nstart t0 = 2.5\nA = 3\n");
+}
+
+TEST(FractionalProducts, ReadWriteAndIntegrate) {
+  const std::string text = "2 A -> 1.5 B + .25 C  k = 0.5\nA = 1\ncolumn 1 = A\n";
+  mechanism m;
+  ASSERT_EQ(parse_mechanism("m.txt", text, m), "");
+  ASSERT_EQ(m.net.steps.size(), 1u);
+  const std::vector<stoich>& products = m.net.steps[0].products;
+  EXPECT_EQ(product_amount(products[0]), 1.5);
+  EXPECT_EQ(product_amount(products[1]), 0.25);
+  EXPECT_EQ(m.net.steps[0].reactants[0].coefficient, 2);
+  EXPECT_EQ(write_mechanism(m), text);
+  mechanism again;
+  ASSERT_EQ(parse_mechanism("m.txt", write_mechanism(m), again), "");
+  EXPECT_EQ(product_amount(again.net.steps[0].products[0]), 1.5);
+  // dA/dt = -2 k A^2: A = 1 / (1 + 2 k t), B = 0.75 (1 - A), C = (1 - A) / 8.
+  trajectory c;
+  ASSERT_EQ(solve(m.net, {0.5}, {1, 0, 0}, 0, {0, 1, 4}, {0}, c), "");
+  for (int i = 0; i < 3; ++i) {
+    const double t = i == 0 ? 0 : i == 1 ? 1 : 4, a = 1 / (1 + t);
+    EXPECT_NEAR(c.c[static_cast<std::size_t>(i) * 3 + 1], 0.75 * (1 - a), 1e-8) << t;
+    EXPECT_NEAR(c.c[static_cast<std::size_t>(i) * 3 + 2], (1 - a) / 8, 1e-8) << t;
+    // dB/dk = 0.75 * 2 t / (1 + t)^2
+    EXPECT_NEAR(c.dc[(static_cast<std::size_t>(i) * 3 + 1)], 0.75 * 2 * t / ((1 + t) * (1 + t)), 1e-7) << t;
+  }
+  // First order: closed form.
+  ASSERT_EQ(parse_mechanism("m.txt", "A -> 0.5 O2 + B k = 1\ncolumn 1 = O2\n", m), "");
+  ASSERT_EQ(solve(m.net, {0.3}, {1, 0, 0}, 0, {2}, {}, c), "");
+  EXPECT_NEAR(c.c[1], 0.5 * (1 - std::exp(-0.6)), 1e-12);
+}
+
+TEST(FractionalProducts, OnlyProductsAndOnlyOneWay) {
+  const case_text cases[] = {
+      {"0.5 A -> B k=1\ncolumn 1 = A", "m.txt:1: \"0.5\" is not a coefficient (a whole number from 1 to 1000)"},
+      {"A -> 0 B k=1\ncolumn 1 = A",
+       "m.txt:1: \"0\" is not a coefficient (a number above 0 and at most 1000 on the product side)"},
+      {"A -> 1e4 B k=1\ncolumn 1 = A",
+       "m.txt:1: \"1e4\" is not a coefficient (a number above 0 and at most 1000 on the product side)"},
+      {"A <=> 0.5 B kf=1 kr=1\ncolumn 1 = A",
+       "m.txt:1: \"<=>\" needs whole coefficients: the reverse step has the products as its reactants"},
+  };
+  for (const case_text& c : cases) {
+    mechanism m;
+    EXPECT_EQ(parse_mechanism("m.txt", c.text, m), c.message) << c.text;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "engine/experiments.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kinetics {
@@ -101,6 +102,13 @@ double natural_slope(const problem& p, std::size_t i, const vector_d& x) {
   return natural_slope(p.fitted[i].kind, x[i]);
 }
 
+std::size_t missing_points(const problem& p) {
+  std::size_t n = 0;
+  for (const problem& part : p.parts) n += missing_points(part);
+  for (const vector_d& column : p.data.y) n += static_cast<std::size_t>(std::count_if(column.begin(), column.end(), [](double y) { return std::isnan(y); }));
+  return n;
+}
+
 std::size_t residual_count(const problem& p) {
   if (p.parts.empty()) return p.model.count(p);
   std::size_t n = 0;
@@ -132,6 +140,10 @@ std::string column_residuals(const problem& p, const values& v, const trajectory
   for (std::size_t col = 0; col < p.m.columns.size(); ++col) {
     for (std::size_t i = 0; i < rows; ++i) {
       const std::size_t at = col * rows + i;
+      if (std::isnan(p.data.y[col][i])) {  // a missing cell: no residual
+        for (long f = 0; jacobian && f < j.nc(); ++f) j(static_cast<long>(at), f) = 0;
+        continue;
+      }
       const double weight = p.weight.empty() ? 1.0 : p.weight[at];
       r[at] = (column_value(p, v, c, col, i) - p.data.y[col][i]) * weight;
       if (!std::isfinite(r[at])) return "the model is not finite at row " + std::to_string(i);

@@ -149,6 +149,10 @@ double natural_slope(const problem& p, std::size_t i, const vector_d& x);
 // Number of residuals.
 std::size_t residual_count(const problem& p);
 
+// Number of missing cells (NaN in the measured values): their residuals
+// are 0 and count out of the points.
+std::size_t missing_points(const problem& p);
+
 // The parameters of the integration (see model/kinetics.h) whose
 // sensitivities the residuals' derivatives need: the fitted rate constants
 // and initial concentrations, in the order of p.fitted.

@@ -108,7 +108,7 @@ double noise_floor(const problem& p) {
 
 std::string statistics(const problem& p, const lm_outcome& best, fit_result& out) {
   const std::size_t n = p.fitted.size();
-  out.points = static_cast<int>(best.r.size());
+  out.points = static_cast<int>(best.r.size() - missing_points(p));
   out.dof = out.points - static_cast<int>(n);
   out.ssr = best.ssr;
   out.rms = std::sqrt(best.ssr / out.points);

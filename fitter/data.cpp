@@ -53,6 +53,12 @@ std::string add_row(const mechanism& m, const std::vector<std::string_view>& wor
   if (m.start_value < 0 && t < m.start) return "time " + format(t) + " is before the start time " + format(m.start);
   std::vector<double> row(m.columns.size());
   for (std::size_t j = 0; j < row.size(); ++j) {
+    // A missing cell, "nan" or "-", is left out of the fit.
+    const std::size_t c = static_cast<std::size_t>(m.columns[j].column);
+    if (c < words.size() && (words[c] == "nan" || words[c] == "-")) {
+      row[j] = NAN;
+      continue;
+    }
     if (std::string e = value(words, m.columns[j].column, row[j]); !e.empty()) return e;
   }
   out.t.push_back(t);
@@ -121,7 +127,7 @@ std::string read_sigma(const mechanism& m, const measured& data, std::vector<std
              " line " + std::to_string(data.lines[i]);
     }
     for (std::size_t j = 0; j < m.columns.size(); ++j) {
-      if (!(read.y[j][i] > 0)) {
+      if (!(read.y[j][i] > 0) && !std::isnan(data.y[j][i])) {
         return where + "column " + std::to_string(m.columns[j].column) + " holds the uncertainty " +
                format(read.y[j][i]) + "; it must be above 0";
       }

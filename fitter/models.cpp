@@ -91,7 +91,7 @@ using ranked = std::vector<std::pair<model_row, std::string>>;
 bool fit_one(const std::string& path, ranked& rows) {
   loaded l = load_problem(path);
   if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
-  const std::size_t n = residual_count(l.p), fitted = l.p.fitted.size();
+  const std::size_t n = residual_count(l.p) - missing_points(l.p), fitted = l.p.fitted.size();
   if (n <= fitted) {
     return cli::fail("ratefit", path + ": " + std::to_string(n) + " measured points cannot determine " +
                                     std::to_string(fitted) + " fitted values") == 0;

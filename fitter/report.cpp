@@ -76,6 +76,8 @@ std::string counts_line(const problem& p, const fit_result& r) {
     sizes += (e ? ", " : "") + (block < 0 ? "" : p.m.blocks[static_cast<std::size_t>(block)].name + ": ") +
              table_size(p.parts[e]);
   }
+  const std::size_t missing = missing_points(p);
+  if (missing > 0) sizes += ", " + std::to_string(missing) + " missing cells left out";
   return "  " + std::to_string(r.points) + " points (" + sizes + "), " + std::to_string(p.fitted.size()) +
          " fitted values, " + std::to_string(r.dof) + " degrees of freedom";
 }

@@ -267,4 +267,44 @@ TEST(Experiments, ModelsOfOtherDataOrWeightsAreRankedApart) {
   EXPECT_EQ(models.find("\nweighted ", apart), models.rfind("\nweighted ")) << models;
 }
 
+TEST(MissingCells, AreLeftOutAsIfTheirRowsWereNot) {
+  const std::string full = table_of(30, 1, [](double t) {
+    vector_d v = consecutive(0.3, 0.07, 1, 0.5)(t);
+    for (std::size_t j = 0; j < v.size(); ++j) v[j] += 0.003 * std::sin(7 * t + 2.0 * static_cast<double>(j));
+    return v;
+  });
+  std::string gaps, removed;
+  std::size_t at = 0;
+  for (int i = 0; at < full.size(); ++i) {
+    const std::size_t end = full.find('\n', at) + 1;
+    const std::string row = full.substr(at, end - at);
+    at = end;
+    if (i % 7 != 3) {
+      gaps += row, removed += row;
+      continue;
+    }
+    gaps += row.substr(0, row.find(' ')) + (i % 2 ? " nan - nan\n" : " - nan -\n");
+  }
+  const std::string model = "A -> B k1 = 1\nB -> C k2 = 0.1\nA = 2\ncolumn 1 = A\ncolumn 2 = e * B\ncolumn 3 = C\ne = 1\n";
+  scratch_dir a, b;
+  write_file(a / "dat.txt", gaps);
+  write_file(b / "dat.txt", removed);
+  const loaded with_gaps = load(a, model), without = load(b, model);
+  ASSERT_EQ(with_gaps.error, "");
+  ASSERT_EQ(without.error, "");
+  const fit_result r = fit(with_gaps.p), s = fit(without.p);
+  ASSERT_EQ(r.failure, "");
+  ASSERT_EQ(s.failure, "");
+  EXPECT_EQ(r.points, s.points);
+  EXPECT_EQ(r.dof, s.dof);
+  EXPECT_EQ(r.points, 3 * 26);
+  for (std::size_t i = 0; i < r.estimates.size(); ++i) {
+    EXPECT_NEAR(r.estimates[i].value / s.estimates[i].value, 1, 1e-9) << i;
+    EXPECT_NEAR(r.estimates[i].se / s.estimates[i].se, 1, 1e-6) << i;
+  }
+  // Anything else that is not a number stays an error naming the line.
+  write_file(a / "dat.txt", "0 1 2 3\n1 1 x 3\n");
+  EXPECT_EQ(load(a, model).error, (a / "dat.txt").string() + " line 2: column 2 is \"x\", not a number");
+}
+
 }  // namespace

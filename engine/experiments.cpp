@@ -305,6 +305,21 @@ std::string experiment_residuals(const problem& p, const vector_d& x, bool jacob
   return {};
 }
 
+double part_rate_at(const problem& p, const fit_result& r, std::size_t e, std::size_t step, double temperature) {
+  experiment_link link = p.parts[e].link;
+  link.temperature = temperature;
+  return value_of(p, r.x, r.best, link, link.k[step]).v;
+}
+
+bool rate_uses_temperature(const problem& p, std::size_t e, std::size_t step) {
+  const experiment_link& link = p.parts[e].link;
+  std::set<std::pair<value_kind, int>> used;
+  used_by(p.m, link.block, link.k[step], used);
+  return std::any_of(used.begin(), used.end(), [&](const auto& u) {
+    return uses_temperature(declaration(p.m, {u.first, u.second}).formula);
+  });
+}
+
 estimate part_rate(const problem& p, const fit_result& r, std::size_t e, std::size_t step) {
   const experiment_link& link = p.parts[e].link;
   const dual k = value_of(p, r.x, r.best, link, link.k[step]);

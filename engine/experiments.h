@@ -47,4 +47,10 @@ std::string experiment_residuals(const problem& p, const vector_d& x, bool jacob
 // its expression.
 estimate part_rate(const problem& p, const fit_result& r, std::size_t e, std::size_t step);
 
+// The same at another temperature, as part e's expression gives it there.
+double part_rate_at(const problem& p, const fit_result& r, std::size_t e, std::size_t step, double temperature);
+
+// Whether the rate constant of a step in part e depends on the temperature.
+bool rate_uses_temperature(const problem& p, std::size_t e, std::size_t step);
+
 }  // namespace kinetics

@@ -7,6 +7,7 @@
 #include "common/atomic_file.h"
 #include "common/cli.h"
 #include "engine/experiments.h"
+#include "fitter/arrhenius_plot.h"
 #include "fitter/data.h"
 #include "fitter/experiments.h"
 #include "fitter/plot.h"
@@ -48,6 +49,12 @@ std::string write_part_results(const std::string& name, const problem& p, const 
   if (std::string error = replace_named(files); !error.empty()) return error;
   for (const named_text& f : files) std::cout << " Saving \"" << f.first << "\"" << std::endl;
   part_pictures(p, r.best, name);
+  bool drawn = false;
+  if (std::string error = draw_arrhenius(p, r, name + ".arrhenius.png", drawn); !error.empty()) {
+    std::cerr << "ratefit: warning: no picture \"" << name << ".arrhenius.png\": " << error << std::endl;
+  } else if (drawn) {
+    std::cout << " Saving \"" << name << ".arrhenius.png\"" << std::endl;
+  }
   return {};
 }
 

@@ -117,14 +117,20 @@ std::string run_gnuplot(const std::string& script_path) {
 
 }  // namespace
 
+std::string gnuplot_string(const std::string& text) { return quoted(text); }
+
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       const std::string& png) {
+  return draw_script([&](const std::string& out) { return script(p, v, c, title, out); }, png);
+}
+
+std::string draw_script(const std::function<std::string(const std::string& out)>& make, const std::string& png) {
   new_file out;
   if (std::string error = new_file_open(png, out); !error.empty()) return error;
   const char* dir = std::getenv("TMPDIR");
   std::string temp_script = std::string(dir && *dir ? dir : "/tmp") + "/ratefit-plot.XXXXXX";
   const int fd = mkstemp(temp_script.data());
-  const std::string text = script(p, v, c, title, out.path);
+  const std::string text = make(out.path);
   bool written = fd >= 0 && !text.empty() && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   if (fd >= 0) written = close(fd) == 0 && written;
   std::string error = written ? run_gnuplot(temp_script) : "cannot write gnuplot's script";

@@ -267,6 +267,25 @@ TEST(Experiments, ModelsOfOtherDataOrWeightsAreRankedApart) {
   EXPECT_EQ(models.find("\nweighted ", apart), models.rfind("\nweighted ")) << models;
 }
 
+TEST(Experiments, ThreeTemperaturesGiveAnArrheniusPictureAndKAtEvery) {
+  scratch_dir dir;
+  const std::string model = (fs::path(EXAMPLES_DIR) / "temperatures" / "arrhenius.txt").string();
+  const run_result r = run(RATEFIT_EXE, {model}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "arrhenius.arrhenius.png"));
+  for (const char* row : {"k              cold        290  ", "k              hot         330  "}) {
+    EXPECT_NE(r.out.find(row), std::string::npos) << r.out;
+  }
+  // Two temperatures draw no such picture.
+  scratch_dir two;
+  const std::string text = read_file(model);
+  write_file(two / "m.txt", text.substr(0, text.find("experiment hot")));
+  for (const char* data : {"t290.txt", "t310.txt"}) fs::copy(fs::path(EXAMPLES_DIR) / "temperatures" / data, two / data);
+  ASSERT_EQ(run(RATEFIT_EXE, {"m.txt"}, two.path).status, 0);
+  EXPECT_FALSE(fs::exists(two / "m.arrhenius.png"));
+  EXPECT_TRUE(fs::exists(two / "m.cold.png"));
+}
+
 TEST(MissingCells, AreLeftOutAsIfTheirRowsWereNot) {
   const std::string full = table_of(30, 1, [](double t) {
     vector_d v = consecutive(0.3, 0.07, 1, 0.5)(t);

@@ -44,26 +44,19 @@ struct reader {
     return static_cast<int>(out.nodes.size()) - 1;
   }
 
-  std::string sum(int& node) {
-    if (std::string e = product(node); !e.empty()) return e;
-    for (char c = peek(); c == '+' || c == '-'; c = peek()) {
+  // One level of left-associative operators a and b over the level next.
+  std::string chain(int& node, std::string (reader::*next)(int&), char a, expr_op op_a, char b, expr_op op_b) {
+    if (std::string e = (this->*next)(node); !e.empty()) return e;
+    for (char c = peek(); c == a || c == b; c = peek()) {
       ++at;
       int right = 0;
-      if (std::string e = product(right); !e.empty()) return e;
-      node = add({c == '+' ? expr_op::add : expr_op::sub, 0, {}, {node, right}});
+      if (std::string e = (this->*next)(right); !e.empty()) return e;
+      node = add({c == a ? op_a : op_b, 0, {}, {node, right}});
     }
     return {};
   }
-  std::string product(int& node) {
-    if (std::string e = sign(node); !e.empty()) return e;
-    for (char c = peek(); c == '*' || c == '/'; c = peek()) {
-      ++at;
-      int right = 0;
-      if (std::string e = sign(right); !e.empty()) return e;
-      node = add({c == '*' ? expr_op::mul : expr_op::div, 0, {}, {node, right}});
-    }
-    return {};
-  }
+  std::string sum(int& node) { return chain(node, &reader::product, '+', expr_op::add, '-', expr_op::sub); }
+  std::string product(int& node) { return chain(node, &reader::sign, '*', expr_op::mul, '/', expr_op::div); }
   std::string sign(int& node) {
     if (peek() != '-') return primary(node);
     ++at;

@@ -55,7 +55,7 @@ std::string add_row(const mechanism& m, const std::vector<std::string_view>& wor
   for (std::size_t j = 0; j < row.size(); ++j) {
     // A missing cell, "nan" or "-", is left out of the fit.
     const std::size_t c = static_cast<std::size_t>(m.columns[j].column);
-    if (c < words.size() && (words[c] == "nan" || words[c] == "-")) {
+    if (m.missing_cells && c < words.size() && (words[c] == "nan" || words[c] == "-")) {
       row[j] = NAN;
       continue;
     }
@@ -112,6 +112,8 @@ std::string read_sigma(const mechanism& m, const measured& data, std::vector<std
   mechanism of_sigma = m;
   of_sigma.data = m.sigma;
   of_sigma.start = -INFINITY;
+  of_sigma.start_value = -1;
+  of_sigma.missing_cells = false;  // an uncertainty is a number, also that of a missing point
   measured read;
   if (std::string e = read_data(of_sigma, read); !e.empty()) return e;
   if (read.t.size() != data.t.size()) {

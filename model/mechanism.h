@@ -82,6 +82,7 @@ struct mechanism {
   double temperature = 0;               // the shared temperature, when temperature_line != 0
   int temperature_line = 0;
   std::vector<block> blocks;            // experiments and groups, in file order; empty: one experiment
+  bool missing_cells = true;            // whether "nan" and "-" in a used data column are missing cells
   std::size_t steps() const { return net.steps.size(); }
 };
 

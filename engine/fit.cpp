@@ -19,7 +19,7 @@ namespace {
 std::vector<std::size_t> rate_positions(const problem& p) {
   std::vector<std::size_t> rates;
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
-    if (p.fitted[i].kind == role::rate) rates.push_back(i);
+    if (is_rate(p.fitted[i].kind)) rates.push_back(i);
   }
   return rates;
 }
@@ -39,7 +39,7 @@ vector_d natural_values(const problem& p, const vector_d& x) {
 residual_function within_reach(const problem& p, const vector_d& x0, const residual_function& f) {
   return [&p, x0, f](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) -> std::string {
     for (std::size_t i = 0; i < x.size(); ++i) {
-      if (p.fitted[i].kind == role::rate && std::abs(x[i] - x0[i]) > 8 * std::log(10.0)) {
+      if (is_rate(p.fitted[i].kind) && std::abs(x[i] - x0[i]) > 8 * std::log(10.0)) {
         return "a rate constant ran off by eight powers of ten";
       }
     }
@@ -92,7 +92,7 @@ namespace {
 std::pair<fit_status, std::string> check_bounds(const problem& p, const fit_result& out, const vector_d& r,
                                                 const lm_settings& s) {
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
-    if (p.fitted[i].kind != role::rate) continue;
+    if (!is_rate(p.fitted[i].kind)) continue;
     const auto moved = [&](double x_i) {
       vector_d x = out.x;
       x[i] = x_i;
@@ -161,12 +161,15 @@ void warn_systematic(const problem& p, const vector_d& r, fit_result& out) {
 
 void add_profiles(const problem& p, const lm_settings& settings, fit_result& out) {
   const double threshold = profile_threshold(p, out.ssr, out.dof);
-  for (std::size_t i : rate_positions(p)) {
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    const role kind = p.fitted[i].kind;
+    if (!is_rate(kind) && kind != role::parameter) continue;
     estimate& e = out.estimates[i];
-    const double step = std::clamp(e.se / e.value, 1e-12, 1.0);  // at most a factor e at first
+    // At first a move of at most a factor e for a rate constant.
+    const double step = is_rate(kind) ? std::clamp(e.se / e.value, 1e-12, 1.0) : e.se;
     const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
-    e.profile_low = to_natural_value(role::rate, lo);
-    e.profile_high = to_natural_value(role::rate, hi);
+    e.profile_low = to_natural_value(kind, lo);
+    e.profile_high = to_natural_value(kind, hi);
     if (std::isnan(lo) || std::isnan(hi)) {
       out.warnings.push_back("the profile interval of " + value_name(p, i) + " could not be computed on one side");
     }
@@ -235,8 +238,8 @@ bool run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_
 fit_result fit_within(const problem& p, const fit_settings& settings) {
   const fit_result free = fit_without_bounds(p, settings);
   if (free.status == fit_status::converged || free.status == fit_status::rate_unbounded ||
-      free.status == fit_status::out_of_time) {
-    return free;
+      free.status == fit_status::out_of_time || !p.parts.empty()) {
+    return free;  // rate constants at 0 are held for one data table only
   }
   fit_result out = fit_at_zero(p, settings, free);
   if (!out.failure.empty() && out.status != fit_status::out_of_time) out.blamed = diagnose(p, out);
@@ -274,7 +277,10 @@ fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {
   best.failure = "no start";
   const std::vector<vector_d> first = starting_points(p);
   if (!run_starts(p, first, lm, f, out, best)) return out;
-  if (!best.failure.empty() && !run_starts(p, second_round(p, first), lm, f, out, best)) return out;
+  // The second round solves for the linear values of one data table.
+  if (!best.failure.empty() && p.parts.empty() && !run_starts(p, second_round(p, first), lm, f, out, best)) {
+    return out;
+  }
   if (!best.failure.empty()) return failed(out, fit_status::no_minimum, out.starts.front().failure);
   const int evaluations = best.evaluations, jacobians = best.jacobians;
   polish(f, best);

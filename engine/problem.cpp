@@ -1,5 +1,8 @@
 #include "engine/problem.h"
 
+#include "engine/experiments.h"
+
+#include <algorithm>
 #include <cmath>
 
 namespace kinetics {
@@ -47,7 +50,7 @@ problem make_problem(mechanism m, measured data) {
   add_free(p.m.rates, role::rate, p.fitted);
   add_free(p.m.initials, role::initial, p.fitted);
   add_free(p.m.factors, role::factor, p.fitted);
-  p.base = {values_of(p.m.rates), values_of(p.m.initials), values_of(p.m.factors)};
+  p.base = {values_of(p.m.rates), values_of(p.m.initials), values_of(p.m.factors), {}, {}};
   return p;
 }
 
@@ -56,14 +59,27 @@ const named_value& describe(const problem& p, std::size_t i) {
   return named_list(p.m, f.kind)[static_cast<std::size_t>(f.index)];
 }
 
-std::string value_name(const problem& p, std::size_t i) {
-  const std::string& name = describe(p, i).name;
-  return p.fitted[i].kind == role::initial ? "[" + name + "]0" : name;
+value_kind kind_of(role kind) {
+  switch (kind) {
+    case role::rate: return value_kind::rate;
+    case role::initial: return value_kind::initial;
+    case role::factor: return value_kind::factor;
+    case role::parameter:
+    case role::reference: return value_kind::parameter;
+    case role::start: break;
+  }
+  return value_kind::start;
 }
 
-double to_solver_value(role kind, double natural) { return kind == role::rate ? std::log(natural) : natural; }
-double to_natural_value(role kind, double x) { return kind == role::rate ? std::exp(x) : x; }
-double natural_slope(role kind, double x) { return kind == role::rate ? std::exp(x) : 1.0; }
+std::string value_name(const problem& p, std::size_t i) {
+  const named_value& v = describe(p, i);
+  const std::string name = p.fitted[i].kind == role::initial ? "[" + v.name + "]0" : v.name;
+  return v.scope < 0 ? name : name + "@" + p.m.blocks[static_cast<std::size_t>(v.scope)].name;
+}
+
+double to_solver_value(role kind, double natural) { return is_rate(kind) ? std::log(natural) : natural; }
+double to_natural_value(role kind, double x) { return is_rate(kind) ? std::exp(x) : x; }
+double natural_slope(role kind, double x) { return is_rate(kind) ? std::exp(x) : 1.0; }
 
 vector_d to_solver(const problem& p, const values& v) {
   vector_d x;
@@ -86,7 +102,19 @@ double natural_slope(const problem& p, std::size_t i, const vector_d& x) {
   return natural_slope(p.fitted[i].kind, x[i]);
 }
 
-std::size_t residual_count(const problem& p) { return p.model.count(p); }
+std::size_t missing_points(const problem& p) {
+  std::size_t n = 0;
+  for (const problem& part : p.parts) n += missing_points(part);
+  for (const vector_d& column : p.data.y) n += static_cast<std::size_t>(std::count_if(column.begin(), column.end(), [](double y) { return std::isnan(y); }));
+  return n;
+}
+
+std::size_t residual_count(const problem& p) {
+  if (p.parts.empty()) return p.model.count(p);
+  std::size_t n = 0;
+  for (const problem& part : p.parts) n += residual_count(part);
+  return n;
+}
 
 double column_value(const problem& p, const values& v, const trajectory& c, std::size_t j, std::size_t i) {
   const std::size_t species = p.m.species.size();
@@ -98,6 +126,7 @@ double column_value(const problem& p, const values& v, const trajectory& c, std:
 }
 
 std::string concentrations(const problem& p, const values& v, trajectory& out) {
+  if (!v.starts.empty()) return part_concentrations(p, v, out);
   return solve(p.m.net, v.k, v.c0, p.m.start, p.data.t, {}, out, p.solver);
 }
 
@@ -111,6 +140,10 @@ std::string column_residuals(const problem& p, const values& v, const trajectory
   for (std::size_t col = 0; col < p.m.columns.size(); ++col) {
     for (std::size_t i = 0; i < rows; ++i) {
       const std::size_t at = col * rows + i;
+      if (std::isnan(p.data.y[col][i])) {  // a missing cell: no residual
+        for (long f = 0; jacobian && f < j.nc(); ++f) j(static_cast<long>(at), f) = 0;
+        continue;
+      }
       const double weight = p.weight.empty() ? 1.0 : p.weight[at];
       r[at] = (column_value(p, v, c, col, i) - p.data.y[col][i]) * weight;
       if (!std::isfinite(r[at])) return "the model is not finite at row " + std::to_string(i);
@@ -142,6 +175,7 @@ std::vector<int> sensitivity_parameters(const problem& p) {
 }
 
 std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+  if (!p.parts.empty()) return experiment_residuals(p, x, jacobian, r, j);
   const values v = from_solver(p, x);
   const std::vector<int> wanted = jacobian ? sensitivity_parameters(p) : std::vector<int>{};
   trajectory c;

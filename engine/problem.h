@@ -14,10 +14,20 @@
 
 namespace kinetics {
 
-enum class role { rate, initial, factor };
+// A rate constant, initial concentration or response factor; a value that
+// only expressions use (parameter, or reference: the rate constant at the
+// reference temperature of an Arrhenius form, fitted as ln k like a rate
+// constant); a start time.
+enum class role { rate, initial, factor, parameter, reference, start };
 
-// A fitted value: which rate constant, initial concentration or response
-// factor of the mechanism.
+// Whether a value of this role is a rate constant, fitted as ln k.
+constexpr bool is_rate(role kind) { return kind == role::rate || kind == role::reference; }
+
+// The list of the mechanism that holds the values of a role.
+value_kind kind_of(role kind);
+
+// A fitted value: which rate constant, initial concentration, response
+// factor, parameter or start time of the mechanism.
 struct free_value {
   role kind;
   int index;
@@ -28,6 +38,21 @@ struct values {
   vector_d k;
   vector_d c0;
   vector_d factors;
+  vector_d parameters;
+  vector_d starts;
+};
+
+// Where each value of one experiment comes from in a problem of several
+// (see experiments.h): the declaration it uses, by list and index.
+struct source {
+  value_kind kind = value_kind::rate;
+  int index = -1;
+};
+struct experiment_link {
+  int block = -1;              // the experiment's block in the mechanism; -1 for a file without
+  double temperature = 0;      // kelvin, when the experiment has one
+  std::vector<source> k, c0, factors;  // per step, species and response factor of the experiment's mechanism
+  int start = -1;              // a named start time (index into mechanism::starts), or -1
 };
 
 struct problem;
@@ -67,17 +92,41 @@ struct problem {
   vector_d weight;                 // 1 / sigma of every residual, in their order; empty: all 1
   residual_model model = column_lines();
   tolerance solver;                // how the model is integrated: tolerances, steps and time allowed
+  // A problem of several experiments, or of one with linked values, named
+  // start times or temperatures: every experiment is a problem of its own
+  // (its mechanism with its columns, data and start, fitted = those of its
+  // values that depend on fitted ones), whose values follow from this
+  // problem's fitted values through its link. Its residuals come
+  // experiment after experiment. Empty: this problem is one data table.
+  std::vector<problem> parts = {};
+  experiment_link link = {};  // of a part
 };
 
 // The list of a mechanism (rates, initials, factors) or of a values record
 // (k, c0, factors) that holds the values of a role.
 template <class Mechanism>
 auto& named_list(Mechanism& m, role kind) {
-  return kind == role::rate ? m.rates : kind == role::initial ? m.initials : m.factors;
+  switch (kind) {
+    case role::rate: return m.rates;
+    case role::initial: return m.initials;
+    case role::factor: return m.factors;
+    case role::parameter:
+    case role::reference: return m.parameters;
+    case role::start: break;
+  }
+  return m.starts;
 }
 template <class Values>
 auto& value_list(Values& v, role kind) {
-  return kind == role::rate ? v.k : kind == role::initial ? v.c0 : v.factors;
+  switch (kind) {
+    case role::rate: return v.k;
+    case role::initial: return v.c0;
+    case role::factor: return v.factors;
+    case role::parameter:
+    case role::reference: return v.parameters;
+    case role::start: break;
+  }
+  return v.starts;
 }
 
 // The problem of a mechanism and its data: every value not marked fixed is
@@ -109,6 +158,10 @@ double natural_slope(const problem& p, std::size_t i, const vector_d& x);
 
 // Number of residuals.
 std::size_t residual_count(const problem& p);
+
+// Number of missing cells (NaN in the measured values): their residuals
+// are 0 and count out of the points.
+std::size_t missing_points(const problem& p);
 
 // The parameters of the integration (see model/kinetics.h) whose
 // sensitivities the residuals' derivatives need: the fitted rate constants

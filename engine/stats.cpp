@@ -96,14 +96,29 @@ double one_sided_threshold(const problem& p, double ssr, int dof) {
 
 namespace {
 
-// The largest weighted measured value of column line j (1 when all are 0).
+// The largest weighted measured value of column line j (1 when all are 0);
+// missing cells count for nothing.
 double largest_value(const problem& p, std::size_t j) {
   double top = 0;
   for (std::size_t i = 0; i < p.data.y[j].size(); ++i) {
     const double weight = p.weight.empty() ? 1.0 : p.weight[j * p.data.t.size() + i];
-    top = std::max(top, std::abs(p.data.y[j][i] * weight));
+    if (std::isfinite(p.data.y[j][i])) top = std::max(top, std::abs(p.data.y[j][i] * weight));
   }
   return top > 0 ? top : 1.0;
+}
+
+// The largest weighted measured value of every data table of p, its
+// experiments' included.
+double largest_measured(const problem& p) {
+  double top = 0;
+  for (const problem& part : p.parts) top = std::max(top, largest_measured(part));
+  for (std::size_t j = 0; j < p.data.y.size(); ++j) {
+    for (std::size_t i = 0; i < p.data.y[j].size(); ++i) {
+      const double weight = p.weight.empty() ? 1.0 : p.weight[j * p.data.t.size() + i];
+      if (std::isfinite(p.data.y[j][i])) top = std::max(top, std::abs(p.data.y[j][i] * weight));
+    }
+  }
+  return top;
 }
 
 }  // namespace
@@ -112,19 +127,19 @@ void set_rounding(const problem& p, lm_settings& s) {
   const std::size_t rows = p.data.t.size(), n = residual_count(p);
   s.group_ends.clear();
   s.group_floors.clear();
-  const bool by_column = n == rows * p.data.y.size();
+  const bool by_column = p.parts.empty() && n == rows * p.data.y.size();
   double top = 0;
-  for (std::size_t j = 0; j < p.data.y.size(); ++j) {
+  for (std::size_t j = 0; by_column && j < p.data.y.size(); ++j) {
     const double per_residual = 1e-8 * largest_value(p, j);
     top = std::max(top, per_residual);
-    if (!by_column) continue;
     s.group_ends.push_back((j + 1) * rows);
     s.group_floors.push_back(static_cast<double>(rows) * per_residual * per_residual);
   }
   if (!by_column || n == 0) {
     // Residuals of another kind (a reduced spectral series) say how many
-    // points and how large a value they stand for.
-    if (p.model.largest > 0) top = 1e-8 * p.model.largest;
+    // points and how large a value they stand for; several experiments
+    // count as one group of their largest value.
+    top = 1e-8 * (p.model.largest > 0 ? p.model.largest : largest_measured(p));
     const std::size_t points = p.model.points > 0 ? p.model.points : n;
     s.group_ends.assign(1, n);
     s.group_floors.assign(1, static_cast<double>(points) * (top > 0 ? top * top : 1e-16));
@@ -135,7 +150,7 @@ void set_rounding(const problem& p, lm_settings& s) {
 
 std::string statistics(const problem& p, const lm_outcome& best, fit_result& out) {
   const std::size_t n = p.fitted.size();
-  out.points = static_cast<int>(p.model.points > 0 ? p.model.points : best.r.size());
+  out.points = static_cast<int>(p.model.points > 0 ? p.model.points : best.r.size() - missing_points(p));
   out.dof = out.points - static_cast<int>(n + p.model.eliminated);
   out.ssr = best.ssr;
   out.rms = std::sqrt(best.ssr / out.points);

@@ -86,9 +86,15 @@ std::string add_row(const mechanism& m, const std::vector<std::string_view>& wor
                     char separator) {
   double t = 0;
   if (std::string e = value(words, 0, t, separator); !e.empty()) return e;
-  if (t < m.start) return "time " + format(t) + " is before the start time " + format(m.start);
+  if (m.start_value < 0 && t < m.start) return "time " + format(t) + " is before the start time " + format(m.start);
   std::vector<double> row(m.columns.size());
   for (std::size_t j = 0; j < row.size(); ++j) {
+    // A missing cell, "nan" or "-", is left out of the fit.
+    const std::size_t c = static_cast<std::size_t>(m.columns[j].column);
+    if (m.missing_cells && c < words.size() && (words[c] == "nan" || words[c] == "-")) {
+      row[j] = NAN;
+      continue;
+    }
     if (std::string e = value(words, m.columns[j].column, row[j], separator); !e.empty()) return e;
   }
   out.t.push_back(t);
@@ -159,6 +165,8 @@ std::string read_sigma(const mechanism& m, const measured& data, std::vector<std
   mechanism of_sigma = m;
   of_sigma.data = m.sigma;
   of_sigma.start = -INFINITY;
+  of_sigma.start_value = -1;
+  of_sigma.missing_cells = false;  // an uncertainty is a number, also that of a missing point
   measured read;
   if (std::string e = read_data(of_sigma, read); !e.empty()) return e;
   if (read.t.size() != data.t.size()) {
@@ -174,7 +182,7 @@ std::string read_sigma(const mechanism& m, const measured& data, std::vector<std
              " line " + std::to_string(data.lines[i]);
     }
     for (std::size_t j = 0; j < m.columns.size(); ++j) {
-      if (!(read.y[j][i] > 0)) {
+      if (!(read.y[j][i] > 0) && !std::isnan(data.y[j][i])) {
         return where + "column " + std::to_string(m.columns[j].column) + " holds the uncertainty " +
                format(read.y[j][i]) + "; it must be above 0";
       }

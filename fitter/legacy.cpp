@@ -88,6 +88,7 @@ std::string guess_problem(const table& guess, const std::string& sigma, problem&
       !error.empty()) {
     return error;
   }
+  m.missing_cells = false;  // this mode's dat.txt has always needed every cell
   loaded l = load_measurements(std::move(m));
   if (!l.error.empty()) return l.error;
   out = std::move(l.p);

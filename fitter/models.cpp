@@ -1,5 +1,6 @@
 #include "fitter/models.h"
 
+#include <algorithm>
 #include <iostream>
 #include <set>
 #include <tuple>
@@ -8,7 +9,10 @@
 #include "common/cli.h"
 #include "common/escape.h"
 #include "common/file_identity.h"
+#include "engine/experiments.h"
+#include "fitter/arrhenius_plot.h"
 #include "fitter/data.h"
+#include "fitter/experiments.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
 #include "fitter/spectral_plot.h"
@@ -20,12 +24,17 @@ namespace {
 // The data a model is fitted to: its file and the columns it uses. Criteria
 // of models fitted to different data cannot be compared.
 std::string data_key(const problem& p) {
+  if (!p.parts.empty()) {
+    std::string key;
+    for (const problem& part : p.parts) key += data_key(part) + ";";
+    return key;
+  }
   if (p.m.series.line != 0) {
     std::string key = "series " + p.m.series.file.path;
     for (const auto& [lo, hi] : p.m.series.channels) key += " " + format_g(lo, 17) + " " + format_g(hi, 17);
     return key;
   }
-  std::string key = p.m.data;
+  std::string key = p.m.data + (p.m.sigma.empty() ? "" : " sigma " + p.m.sigma);
   std::set<int> columns;
   for (const column_model& c : p.m.columns) columns.insert(c.column);
   for (int c : columns) key += " " + std::to_string(c);
@@ -70,6 +79,21 @@ std::string write_group(const std::vector<std::pair<std::string, const std::stri
     } else {
       std::cout << " Saving \"" << pictures[i].file << "\"" << std::endl;
     }
+// What a model was fitted to, for its messages.
+std::string fitted_to(const problem& p) { return p.parts.empty() ? data_name(p) : data_files(p); }
+
+// The results of a problem of parts: one fit file, a curve file and a
+// picture per experiment, and with three temperatures or more the
+// Arrhenius picture, replaced together.
+std::string write_part_results(const std::string& name, const problem& p, const fit_result& r) {
+  std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r)}};
+  if (std::string error = part_curves(p, r.best, name, "fitted to", files); !error.empty()) return error;
+  std::vector<picture> pictures = part_pictures(p, r.best, name);
+  picture arrhenius{name + ".arrhenius.png", {}, {}};
+  if (draw_arrhenius(p, r, arrhenius)) pictures.push_back(std::move(arrhenius));
+  std::vector<std::pair<std::string, const std::string*>> texts;
+  for (const named_text& f : files) texts.push_back({f.first, &f.second});
+  return write_group(texts, pictures);
   }
   return {};
 }
@@ -77,6 +101,7 @@ std::string write_group(const std::vector<std::pair<std::string, const std::stri
 // Writes NAME.fit.txt, NAME.curve.txt and NAME.png, replaced together; a
 // picture that cannot be drawn is a warning, the numbers stand.
 std::string write_results(const std::string& name, const problem& p, const fit_result& r) {
+  if (!p.parts.empty()) return write_part_results(name, p, r);
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return error;
   const std::string fit_text = fit_file(p, r);
@@ -162,14 +187,16 @@ bool unique_names(const std::vector<std::string>& paths) {
   return true;
 }
 
+// Every model's row and the data it was fitted to (see data_key).
+using ranked = std::vector<std::pair<model_row, std::string>>;
+
 // Fits one model, read already, and writes its results; adds its row to
 // the comparison.
-bool fit_one(const std::string& path, read_model model, const fit_settings& settings, std::vector<model_row>& rows,
-             std::set<std::string>& data) {
+bool fit_one(const std::string& path, read_model model, const fit_settings& settings, ranked& rows) {
   if (!model.error.empty()) return cli::fail("ratefit", model.error) == 0;
   loaded l = load_read(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error) == 0;
-  const std::size_t n = l.p.model.points > 0 ? l.p.model.points : residual_count(l.p);
+  const std::size_t n = l.p.model.points > 0 ? l.p.model.points : residual_count(l.p) - missing_points(l.p);
   const std::size_t fitted = l.p.fitted.size() + l.p.model.eliminated;
   if (n <= fitted) {
     return cli::fail("ratefit", path + ": " + std::to_string(n) + " measured points cannot determine " +
@@ -178,22 +205,41 @@ bool fit_one(const std::string& path, read_model model, const fit_settings& sett
   if (std::string error = too_large(l.p); !error.empty()) {
     return cli::fail("ratefit", path + ": the model is too large: " + error + "; no result was written") == 0;
   }
-  std::cout << "\n ratefit: " << path << " fitted to " << data_name(l.p) << "\n" << std::endl;
+  std::cout << "\n ratefit: " << path << " fitted to " << fitted_to(l.p) << "\n" << std::endl;
   const fit_result r = fit(l.p, settings);
   if (!r.failure.empty()) {
     return cli::fail("ratefit", path + ": " + failure_text(l.p, r, settings) + "; no result was written") == 0;
   }
   if (std::string error = report_and_write(path, l, r); !error.empty()) return cli::fail("ratefit", error) == 0;
-  rows.push_back({model_name(path), r.aic, r.bic, r.rms, static_cast<int>(fitted)});
-  data.insert(data_key(l.p));
+  rows.push_back({{model_name(path), r.aic, r.bic, r.rms, static_cast<int>(fitted)}, data_key(l.p)});
   return true;
 }
 
-bool write_comparison(const std::vector<model_row>& rows, const std::set<std::string>& data) {
-  std::string text = models_table(rows);
-  if (data.size() > 1) {
-    text = "# warning: the models are fitted to different data, so their criteria do not compare\n" + text;
+// The models fitted to the data (and weights) of the first one, ranked;
+// then every other set of models fitted to the same data, ranked among
+// themselves under a line that says why they stand apart.
+std::string comparison_text(const ranked& rows) {
+  std::vector<std::string> keys;
+  for (const auto& row : rows) {
+    if (std::find(keys.begin(), keys.end(), row.second) == keys.end()) keys.push_back(row.second);
   }
+  std::string text;
+  for (const std::string& key : keys) {
+    std::vector<model_row> group;
+    for (const auto& row : rows) {
+      if (row.second == key) group.push_back(row.first);
+    }
+    if (!text.empty()) {
+      text += "# fitted to other data or with other weights than the models above, so their criteria do not "
+              "compare with theirs:\n";
+    }
+    text += models_table(group);
+  }
+  return text;
+}
+
+bool write_comparison(const ranked& rows) {
+  const std::string text = comparison_text(rows);
   std::cout << "\n models by AIC:\n" << text << std::flush;
   if (std::string error = replace_file("models.txt", text); !error.empty()) return cli::fail("ratefit", error) == 0;
   std::cout << " Saving \"models.txt\"\n" << std::endl;
@@ -230,6 +276,11 @@ loaded load_series_problem(mechanism m) {
 }
 
 loaded load_measurements(mechanism m) {
+  if (needs_parts(m)) {
+    loaded l;
+    l.error = load_experiments(std::move(m), l.p);
+    return l;
+  }
   measured d;
   if (std::string error = read_data(m, d); !error.empty()) return {{}, error, {}};
   std::vector<std::vector<double>> sigma;
@@ -253,13 +304,31 @@ int fit_models(const std::vector<std::string>& paths, const fit_settings& settin
   }
   if (paths.size() > 1) results.push_back("models.txt");
   if (std::string error = result_is_input(results, inputs); !error.empty()) return cli::fail("ratefit", error);
-  std::vector<model_row> rows;
-  std::set<std::string> data;
+  ranked rows;
   bool all = true;
-  for (std::size_t i = 0; i < paths.size(); ++i) all = fit_one(paths[i], std::move(models[i]), settings, rows, data) && all;
-  if (all && rows.size() > 1) all = write_comparison(rows, data);
+  for (std::size_t i = 0; i < paths.size(); ++i) all = fit_one(paths[i], std::move(models[i]), settings, rows) && all;
+  if (all && rows.size() > 1) all = write_comparison(rows);
   return all ? 0 : 1;
 }
+
+namespace {
+
+int simulate_parts(const std::string& path, const problem& p) {
+  std::vector<named_text> files;
+  if (std::string error = part_curves(p, p.base, model_name(path), "simulated at the times of", files);
+      !error.empty()) {
+    return cli::fail("ratefit", path + ": " + error);
+  }
+  std::vector<file_bytes> bytes;
+  for (const named_text& f : files) bytes.push_back({f.first, f.second});
+  if (std::string error = replace_files(bytes); !error.empty()) return cli::fail("ratefit", error);
+  std::cout << "\n ratefit: " << path << " simulated at the times of " << data_files(p) << "\n";
+  for (const named_text& f : files) std::cout << " Saving \"" << f.first << "\"\n";
+  std::cout << std::endl;
+  return 0;
+}
+
+}  // namespace
 
 int simulate_model(const std::string& path) {
   read_model model;
@@ -272,6 +341,7 @@ int simulate_model(const std::string& path) {
   if (!model.error.empty()) return cli::fail("ratefit", model.error);
   loaded l = load_read(std::move(model.m));
   if (!l.error.empty()) return cli::fail("ratefit", l.error);
+  if (!l.p.parts.empty()) return simulate_parts(path, l.p);
   trajectory c;
   if (std::string error = concentrations(l.p, l.p.base, c); !error.empty()) {
     return cli::fail("ratefit", path + ": " + error);

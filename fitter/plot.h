@@ -10,6 +10,14 @@
 
 namespace kinetics {
 
+// A picture drawn for a result file: its PNG bytes, or why there are none.
+struct picture {
+  std::string file;
+  std::string png;
+  std::string error;
+};
+
+
 // The column lines of p in groups drawn on one scale, each in a panel of its
 // own: by the largest measured size of each, a new group where it is more
 // than ten times the group's smallest; the group of the largest first, each
@@ -32,5 +40,6 @@ std::string draw_plot(const problem& p, const values& v, const trajectory& c, co
 // there is no picture.
 std::string gnuplot_string(const std::string& text);
 std::string draw_png(const std::function<std::string()>& script, std::string& png);
+
 
 }  // namespace kinetics

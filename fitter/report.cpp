@@ -1,5 +1,7 @@
 #include "fitter/report.h"
 
+#include "fitter/experiments.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -67,6 +69,10 @@ std::vector<std::string> correlation_table(const problem& p, const fit_result& r
   return aligned(rows);
 }
 
+std::string table_size(const problem& p) {
+  return std::to_string(p.data.t.size()) + " rows x " + std::to_string(p.m.columns.size()) + " columns";
+}
+
 std::string counts_line(const problem& p, const fit_result& r) {
   if (p.model.points > 0) {
     return "  " + std::to_string(r.points) + " points (" + std::to_string(p.data.t.size()) + " spectra x " +
@@ -74,8 +80,15 @@ std::string counts_line(const problem& p, const fit_result& r) {
            std::to_string(p.fitted.size()) + " fitted values and " + std::to_string(p.model.eliminated) +
            " spectral values, " + std::to_string(r.dof) + " degrees of freedom";
   }
-  return "  " + std::to_string(r.points) + " points (" + std::to_string(p.data.t.size()) + " rows x " +
-         std::to_string(p.m.columns.size()) + " columns), " + std::to_string(p.fitted.size()) +
+  std::string sizes = p.parts.empty() ? table_size(p) : "";
+  for (std::size_t e = 0; e < p.parts.size(); ++e) {
+    const int block = p.parts[e].link.block;
+    sizes += (e ? ", " : "") + (block < 0 ? "" : p.m.blocks[static_cast<std::size_t>(block)].name + ": ") +
+             table_size(p.parts[e]);
+  }
+  const std::size_t missing = missing_points(p);
+  if (missing > 0) sizes += ", " + std::to_string(missing) + " missing cells left out";
+  return "  " + std::to_string(r.points) + " points (" + sizes + "), " + std::to_string(p.fitted.size()) +
          " fitted values, " + std::to_string(r.dof) + " degrees of freedom";
 }
 
@@ -115,6 +128,7 @@ std::vector<std::string> report_lines(const problem& p, const fit_result& r) {
     lines.push_back("");
     for (std::string& line : correlation_table(p, r)) lines.push_back(std::move(line));
   }
+  for (std::string& line : experiment_lines(p, r)) lines.push_back(std::move(line));
   if (!r.warnings.empty()) lines.push_back("");
   for (const std::string& w : r.warnings) lines.push_back("  warning: " + w);
   return lines;
@@ -185,13 +199,16 @@ std::string fit_file(const problem& p, const fit_result& r, const std::vector<st
   };
   if (m.series.line != 0) {
     write_series_paths(m.series, m.lines);
+  } else if (!m.blocks.empty()) {
+    name_block_files(m);
   } else if (m.data_line > 0) {
     m.lines[static_cast<std::size_t>(m.data_line - 1)] = file_line("data ", m.data);
   } else {
     m.lines.push_back(file_line("data ", m.data));
   }
   if (m.sigma_line > 0) m.lines[static_cast<std::size_t>(m.sigma_line - 1)] = file_line("sigma ", m.sigma);
-  std::string text = "# ratefit: " + visible(p.m.file) + " fitted to " + visible(data_name(p)) + "\n";
+  std::string text = "# ratefit: " + visible(p.m.file) + " fitted to " +
+                     visible(p.parts.empty() ? data_name(p) : data_files(p)) + "\n";
   for (const std::string& line : report_lines(p, r)) text += "#" + line + "\n";
   for (const std::string& line : extra) text += "#" + line + "\n";
   return text + write_mechanism(m);

@@ -33,6 +33,15 @@ std::string data_name(const problem& p);
 // measured and the model's value, then every species, one row per data row.
 std::string curve_file(const problem& p, const values& v, const trajectory& c, const std::string& heading);
 
+// With several experiments or temperatures: every rate constant of every
+// experiment with its standard error (from the covariance through the
+// expressions), under a heading; nothing for one plain data table.
+std::vector<std::string> experiment_lines(const problem& p, const fit_result& r);
+
+// The data and sigma lines of every experiment of m (a copy being written
+// as a fit file) naming the files as found from the working directory.
+void name_block_files(mechanism& m);
+
 // One model of a comparison.
 struct model_row {
   std::string name;

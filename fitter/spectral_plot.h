@@ -7,16 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "fitter/plot.h"
 #include "fitter/spectral_fit.h"
 
 namespace kinetics {
-
-// A picture drawn for a result file: its PNG bytes, or why there are none.
-struct picture {
-  std::string file;
-  std::string png;
-  std::string error;
-};
 
 // Draws both pictures for the result name, NAME.png and NAME.residuals.png.
 std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,

@@ -182,7 +182,7 @@ std::string check_network(const network& net, std::size_t k_size, std::size_t c0
         if (x.species < 0 || x.species >= net.species)
           return "step " + std::to_string(r) + " names species " + std::to_string(x.species) + " of " +
                  std::to_string(net.species);
-        if (x.coefficient < 1)
+        if (x.coefficient < 1 && !(side == &net.steps[r].products && x.amount > 0))
           return "step " + std::to_string(r) + " has the coefficient " + std::to_string(x.coefficient);
       }
   return {};
@@ -207,17 +207,19 @@ std::string check_values(const std::vector<double>& k, const std::vector<double>
 // The steps with each reactant and each species' net change once.
 step_terms terms_of(const elementary_step& st) {
   step_terms out;
-  std::vector<std::pair<int, std::int64_t>> in, net;
+  std::vector<std::pair<int, std::int64_t>> in;
+  std::vector<std::pair<int, double>> net;
   for (const stoich& x : st.reactants) in.emplace_back(x.species, x.coefficient);
-  for (const stoich& x : st.reactants) net.emplace_back(x.species, -std::int64_t{x.coefficient});
-  for (const stoich& x : st.products) net.emplace_back(x.species, x.coefficient);
+  // Whole coefficients add up exactly in doubles too.
+  for (const stoich& x : st.reactants) net.emplace_back(x.species, -static_cast<double>(x.coefficient));
+  for (const stoich& x : st.products) net.emplace_back(x.species, product_amount(x));
   std::sort(in.begin(), in.end());
   std::sort(net.begin(), net.end());
   for (const auto& [s, e] : in)
     if (!out.in.empty() && out.in.back().species == s) out.in.back().power += e;
     else out.in.push_back({s, e});
   for (std::size_t i = 0; i < net.size();) {
-    std::int64_t sum = 0;
+    double sum = 0;
     const int s = net[i].first;
     for (; i < net.size() && net[i].first == s; ++i) sum += net[i].second;
     if (sum != 0) out.net.push_back({s, static_cast<double>(sum)});

@@ -38,7 +38,7 @@ void add_step(const elementary_step& s, double k, std::size_t width, std::size_t
   m[(row + from) * width + col + from] -= k;
   for (const stoich& p : s.products) {
     const std::size_t to = static_cast<std::size_t>(p.species);
-    m[(row + to) * width + col + from] += k * p.coefficient;
+    m[(row + to) * width + col + from] += k * product_amount(p);
   }
 }
 

@@ -18,7 +18,8 @@ namespace {
 
 constexpr int max_coefficient = 1000;
 constexpr int max_column = 1000000;
-constexpr std::string_view keywords[] = {"column", "data", "sigma", "start", "fixed", "series"};
+constexpr std::string_view keywords[] = {"column", "data",       "sigma", "start",      "fixed",
+                                         "series", "experiment", "group", "temperature"};
 
 constexpr bool is_blank(char c) { return c != '\n' && numparse::is_space(c); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -109,9 +110,44 @@ bool take_whole(cursor& c, int most, int& out) {
   return true;
 }
 
+constexpr bool is_operator(char c) { return c == '+' || c == '-' || c == '*' || c == '/'; }
+
+// A value written as an expression of others ("kf / K").
+std::string take_formula(cursor& c, named_value& v) {
+  std::size_t at = c.at;
+  if (std::string e = parse_expression(c.text, at, v.formula); !e.empty()) return e;
+  const std::vector<expr_node>& nodes = v.formula.nodes;
+  if (nodes.size() == 1 && nodes[0].op == expr_op::name) {
+    std::string lower;
+    for (char ch : nodes[0].name) lower += static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    if (lower == "nan" || lower == "inf" || lower == "infinity") return quoted(nodes[0].name) + " is not a number";
+  }
+  c.at = at;
+  v.value = 0;
+  v.fixed = true;
+  v.at = v.length = 0;
+  return {};
+}
+
+// A number, or an expression when the value starts with a name or "(", or
+// a number goes on with an operator.
+std::string take_number_or_formula(cursor& c, named_value& v) {
+  if (c.end()) return "expected a number, found the end of the line";
+  const char first = c.text[c.at];
+  if (is_letter(first) || first == '(') return take_formula(c, v);
+  cursor probe = c;
+  if (std::string e = take_number(probe, v.value, v.at, v.length); !e.empty()) {
+    return first == '-' ? take_formula(c, v) : e;
+  }
+  probe.skip();
+  if (probe.at < probe.text.size() && is_operator(probe.text[probe.at])) return take_formula(c, v);
+  c = probe;
+  return {};
+}
+
 // A value and the word "fixed" after it, if there.
 std::string take_value(cursor& c, named_value& v) {
-  if (std::string e = take_number(c, v.value, v.at, v.length); !e.empty()) return e;
+  if (std::string e = take_number_or_formula(c, v); !e.empty()) return e;
   if (c.peek_name() == "fixed") {
     c.at += 5;
     v.fixed = true;
@@ -122,6 +158,7 @@ std::string take_value(cursor& c, named_value& v) {
 struct side_term {
   int coefficient = 1;
   std::string species;
+  double amount = 0;  // a product's coefficient that is not a whole number
 };
 using side = std::vector<side_term>;
 
@@ -144,10 +181,9 @@ struct column_line {
   int line = 0;
 };
 
-// Every line read on its own, names not yet resolved.
-struct draft {
-  std::vector<reaction_line> reactions;
-  std::vector<named_value> assignments;
+// The lines of one scope: the shared part of the file, an experiment or a
+// group.
+struct scope_text {
   std::vector<column_line> columns;
   std::string data;
   int data_line = 0;
@@ -155,16 +191,54 @@ struct draft {
   int sigma_line = 0;
   double start = 0;
   int start_line = 0;
-  series_spec series;
+  series_spec series;  // of the shared lines only
+  named_value start_value;  // of "start NAME = VALUE"; name empty when there is none
+  double temperature = 0;
+  int temperature_line = 0;
+  std::string name;  // of an experiment or group
+  int line = 0;
+  bool group = false;
+  std::vector<std::string> members;
 };
 
-std::string take_side(cursor& c, side& out) {
+// Every line read on its own, names not yet resolved.
+struct draft {
+  std::vector<reaction_line> reactions;
+  std::vector<named_value> assignments;  // with their scope
+  scope_text shared;
+  std::vector<scope_text> blocks;
+  scope_text& current() { return blocks.empty() ? shared : blocks.back(); }
+  int scope() const { return static_cast<int>(blocks.size()) - 1; }
+};
+
+// On the product side a coefficient may be a number that is not whole,
+// such as 0.5: above 0 and at most 1000.
+std::string take_amount(cursor& c, side_term& term) {
+  double value = 0;
+  std::size_t at = 0, length = 0;
+  cursor probe = c;
+  if (!take_number(probe, value, at, length).empty() || !(value > 0 && value <= max_coefficient)) {
+    return c.word() + " is not a coefficient (a number above 0 and at most " + std::to_string(max_coefficient) +
+           " on the product side)";
+  }
+  c = probe;
+  term.coefficient = 0;
+  term.amount = value;
+  return {};
+}
+
+std::string take_side(cursor& c, side& out, bool products) {
   std::set<std::string, std::less<>> seen;
   do {
     side_term term;
     c.skip();
-    if (c.at < c.text.size() && is_digit(c.text[c.at]) && !take_whole(c, max_coefficient, term.coefficient)) {
-      return c.word() + " is not a coefficient (a whole number from 1 to " + std::to_string(max_coefficient) + ")";
+    const bool number = c.at < c.text.size() && (is_digit(c.text[c.at]) || c.text[c.at] == '.');
+    if (number && !take_whole(c, max_coefficient, term.coefficient)) {
+      if (products) {
+        if (std::string e = take_amount(c, term); !e.empty()) return e;
+      } else {
+        return c.word() + " is not a coefficient (a whole number from 1 to " + std::to_string(max_coefficient) + ")";
+      }
     }
     if (std::string e = take_name(c, term.species, "a species"); !e.empty()) return e;
     if (!seen.insert(term.species).second) {
@@ -181,7 +255,7 @@ bool same_side(side a, side b) {
   std::sort(a.begin(), a.end(), order);
   std::sort(b.begin(), b.end(), order);
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const side_term& x, const side_term& y) {
-    return x.species == y.species && x.coefficient == y.coefficient;
+    return x.species == y.species && x.coefficient == y.coefficient && x.amount == y.amount;
   });
 }
 
@@ -189,6 +263,7 @@ std::string take_constant(cursor& c, named_value& k) {
   if (std::string e = take_name(c, k.name, "a rate constant \"NAME = VALUE\""); !e.empty()) return e;
   if (!c.take("=")) return "expected \"=\" after " + quoted(k.name) + ", " + c.found();
   if (std::string e = take_value(c, k); !e.empty()) return e;
+  if (!k.formula.empty()) return {};
   if (!k.fixed && !(k.value > 0)) return "the fitted rate constant " + quoted(k.name) + " must be above 0";
   if (k.value < 0) return "rate constant " + quoted(k.name) + " must not be negative";
   return {};
@@ -196,14 +271,19 @@ std::string take_constant(cursor& c, named_value& k) {
 
 std::string parse_reaction(cursor& c, int line, reaction_line& out) {
   out.line = line;
-  if (std::string e = take_side(c, out.left); !e.empty()) return e;
+  if (std::string e = take_side(c, out.left, false); !e.empty()) return e;
   if (c.take("<=>")) {
     out.reversible = true;
   } else if (!c.take("->")) {
     return "expected \"->\" or \"<=>\", " + c.found();
   }
-  if (std::string e = take_side(c, out.right); !e.empty()) return e;
+  if (std::string e = take_side(c, out.right, true); !e.empty()) return e;
   if (same_side(out.left, out.right)) return "the two sides of the reaction are the same";
+  for (const side_term& t : out.right) {
+    if (out.reversible && t.amount > 0) {
+      return "\"<=>\" needs whole coefficients: the reverse step has the products as its reactants";
+    }
+  }
   while (!c.end()) {
     named_value& k = out.constants.emplace_back();
     k.line = line;
@@ -273,34 +353,93 @@ std::string parse_file(cursor& c, int line, const char* keyword, std::string& fi
   return {};
 }
 
-std::string parse_start(cursor& c, int line, draft& d) {
+// "start T", or "start NAME = VALUE [fixed]": a start time that is fitted
+// unless fixed.
+std::string parse_start(cursor& c, int line, scope_text& d) {
   if (d.start_line != 0) return twice("\"start\"", d.start_line);
-  std::size_t at = 0, length = 0;
-  if (std::string e = take_number(c, d.start, at, length); !e.empty()) return e;
+  cursor named = c;
+  named.at += named.peek_name().size();
+  if (named.at > c.at && named.take("=")) {
+    named_value& v = d.start_value;
+    if (std::string e = take_name(c, v.name, "a name"); !e.empty()) return e;
+    if (std::string e = take_number(named, v.value, v.at, v.length); !e.empty()) return e;
+    v.line = line;
+    if (named.peek_name() == "fixed") named.at += 5, v.fixed = true;
+    c = named;
+  } else {
+    std::size_t at = 0, length = 0;
+    if (std::string e = take_number(c, d.start, at, length); !e.empty()) return e;
+  }
   if (!c.end()) return "expected the end of the line, " + c.found();
+  d.start = d.start_value.name.empty() ? d.start : d.start_value.value;
   d.start_line = line;
   return {};
 }
 
-// A line with an arrow is a reaction; otherwise a line that starts with
-// "column", "data" or "start" and a blank is that keyword's line; otherwise
-// a line that starts with a name and "=" gives a value.
+std::string parse_temperature(cursor& c, int line, scope_text& d) {
+  if (d.temperature_line != 0) return twice("\"temperature\"", d.temperature_line);
+  std::size_t at = 0, length = 0;
+  if (std::string e = take_number(c, d.temperature, at, length); !e.empty()) return e;
+  if (!(d.temperature > 0)) return "the temperature must be above 0 kelvin";
+  if (!c.end()) return "expected the end of the line, " + c.found();
+  d.temperature_line = line;
+  return {};
+}
+
+// "experiment NAME" or "group NAME = E1 E2 ...": the lines after it, up to
+// the next such line, belong to it.
+std::string parse_block(cursor& c, int line, bool group, draft& d) {
+  scope_text& b = d.blocks.emplace_back();
+  b.line = line;
+  b.group = group;
+  if (std::string e = take_name(c, b.name, group ? "a group name" : "an experiment name"); !e.empty()) return e;
+  for (const scope_text& other : d.blocks) {
+    if (&other != &b && other.name == b.name) return twice(quoted(b.name), other.line);
+  }
+  if (!group) return c.end() ? std::string() : "expected the end of the line, " + c.found();
+  if (!c.take("=")) return "expected \"=\" after " + quoted(b.name) + ", " + c.found();
+  while (!c.end()) {
+    if (std::string e = take_name(c, b.members.emplace_back(), "an experiment name"); !e.empty()) return e;
+  }
+  if (b.members.empty()) return "a group needs at least one experiment, found the end of the line";
+  return {};
+}
+
+// A line with an arrow is a reaction; otherwise a line that starts with a
+// keyword and a blank is that keyword's line; otherwise a line that starts
+// with a name and "=" gives a value.
 std::string parse_line(std::string_view text, int line, draft& d) {
   cursor c{text.substr(0, text.find('#'))};
   if (c.end()) return {};
   if (c.text.find("->") != std::string_view::npos || c.text.find("<=>") != std::string_view::npos) {
+    if (!d.blocks.empty()) return "a reaction belongs before the first experiment: the reactions are shared";
     return parse_reaction(c, line, d.reactions.emplace_back());
   }
   const std::string_view first = c.peek_name();
   cursor after = c;
   after.at += first.size();
   const bool word = after.at == after.text.size() || is_blank(after.text[after.at]);
-  if (word && first == "column") return parse_column(after, line, d.columns.emplace_back());
-  if (word && first == "data") return parse_file(after, line, "data", d.data, d.data_line);
-  if (word && first == "sigma") return parse_file(after, line, "sigma", d.sigma, d.sigma_line);
-  if (word && first == "start") return parse_start(after, line, d);
-  if (word && first == "series") return parse_series_line(after.text.substr(after.at), line, d.series);
-  if (!first.empty() && after.take("=")) return parse_assignment(c, line, d.assignments.emplace_back());
+  scope_text& s = d.current();
+  const bool in_group = !d.blocks.empty() && s.group;
+  if (word && (first == "experiment" || first == "group")) return parse_block(after, line, first == "group", d);
+  if (word && in_group && (first == "column" || first == "data" || first == "sigma" ||
+                                                          first == "start" || first == "temperature")) {
+    return "a group holds values only; " + quoted(first) + " belongs to an experiment";
+  }
+  if (word && first == "column") return parse_column(after, line, s.columns.emplace_back());
+  if (word && first == "data") return parse_file(after, line, "data", s.data, s.data_line);
+  if (word && first == "sigma") return parse_file(after, line, "sigma", s.sigma, s.sigma_line);
+  if (word && first == "start") return parse_start(after, line, s);
+  if (word && first == "temperature") return parse_temperature(after, line, s);
+  if (word && first == "series") {
+    if (!d.blocks.empty()) return "a series is fitted on its own: series lines do not go into an experiment";
+    return parse_series_line(after.text.substr(after.at), line, d.shared.series);
+  }
+  if (!first.empty() && after.take("=")) {
+    named_value& v = d.assignments.emplace_back();
+    v.scope = d.scope();
+    return parse_assignment(c, line, v);
+  }
   if (!first.empty()) return "unknown keyword " + quoted(first);
   return "expected a reaction, \"NAME = VALUE\", or a column, data, sigma or start line, " + c.found();
 }
@@ -318,7 +457,7 @@ struct names {
   name_index species, rates, factors;
 };
 
-stoich entry(const names& n, const side_term& t) { return {n.species.at(t.species), t.coefficient}; }
+stoich entry(const names& n, const side_term& t) { return {n.species.at(t.species), t.coefficient, t.amount}; }
 
 // Species in the order of first appearance, the steps and their constants.
 located build_reactions(const draft& d, mechanism& m, names& n) {
@@ -348,63 +487,129 @@ located build_reactions(const draft& d, mechanism& m, names& n) {
   return {};
 }
 
-// Initial concentrations and response factors, from the "NAME = VALUE" lines.
-located build_values(const draft& d, mechanism& m, names& n) {
-  for (const std::string& s : m.species) m.initials.push_back({s, 0, true, 0, 0, 0});
-  for (const named_value& v : d.assignments) {
-    if (const auto rate = n.rates.find(v.name); rate != n.rates.end()) {
-      return {v.line, quoted(v.name) + " is a rate constant (line " +
-                          std::to_string(m.rates[static_cast<std::size_t>(rate->second)].line) +
-                          "); its value belongs on its reaction line"};
+// The names that column lines use as factors, and those that expressions
+// use, in every scope: what a value line that is neither a species nor a
+// rate constant gives.
+struct uses {
+  std::set<std::string, std::less<>> factors, formula_names;
+};
+
+uses names_used(const draft& d) {
+  uses u;
+  const auto columns = [&](const scope_text& s) {
+    for (const column_line& l : s.columns) {
+      for (const term_text& t : l.terms) {
+        if (!t.factor.empty()) u.factors.insert(t.factor);
+      }
     }
-    if (const auto species = n.species.find(v.name); species != n.species.end()) {
-      named_value& initial = m.initials[static_cast<std::size_t>(species->second)];
-      if (initial.line != 0) return {v.line, twice("the initial concentration of " + quoted(v.name), initial.line)};
-      initial = v;
-      continue;
-    }
-    const auto [at, added] = n.factors.emplace(v.name, static_cast<int>(m.factors.size()));
-    if (!added)
-      return {v.line, twice("response factor " + quoted(v.name), m.factors[static_cast<std::size_t>(at->second)].line)};
-    m.factors.push_back(v);
+  };
+  columns(d.shared);
+  for (const scope_text& b : d.blocks) columns(b);
+  const auto formula = [&](const named_value& v) {
+    for (const std::string& name : expression_names(v.formula)) u.formula_names.insert(name);
+  };
+  for (const reaction_line& r : d.reactions) std::for_each(r.constants.begin(), r.constants.end(), formula);
+  std::for_each(d.assignments.begin(), d.assignments.end(), formula);
+  return u;
+}
+
+// The line where a scope first declares a name, for "given twice".
+using declared_lines = std::map<std::pair<int, std::string>, int>;
+
+located declare(declared_lines& seen, const named_value& v, const std::string& what) {
+  const auto [at, added] = seen.emplace(std::make_pair(v.scope, v.name), v.line);
+  return added ? located{} : located{v.line, twice(what, at->second)};
+}
+
+// A value line for a rate constant: inside an experiment or group, that
+// block's own value of it.
+located rate_value(const named_value& v, int rate, mechanism& m, declared_lines& seen) {
+  if (v.scope < 0) {
+    return {v.line, quoted(v.name) + " is a rate constant (line " +
+                        std::to_string(m.rates[static_cast<std::size_t>(rate)].line) +
+                        "); its value belongs on its reaction line"};
+  }
+  if (located e = declare(seen, v, "rate constant " + quoted(v.name)); e.line != 0) return e;
+  named_value& local = m.rates.emplace_back(v);
+  local.target = rate;
+  if (local.formula.empty() && !local.fixed && !(local.value > 0)) {
+    return {v.line, "the fitted rate constant " + quoted(v.name) + " must be above 0"};
   }
   return {};
 }
 
-std::string resolve_factor(const std::string& name, const names& n, int& out) {
-  if (n.species.count(name) != 0) return quoted(name) + " is a species and cannot be a response factor";
-  if (n.rates.count(name) != 0) return quoted(name) + " is a rate constant and cannot be a response factor";
-  const auto factor = n.factors.find(name);
-  if (factor == n.factors.end())
-    return "response factor " + quoted(name) + " has no value line \"" + name + " = VALUE\"";
-  out = factor->second;
+located initial_value(const named_value& v, int species, mechanism& m, declared_lines& seen) {
+  if (located e = declare(seen, v, "the initial concentration of " + quoted(v.name)); e.line != 0) return e;
+  if (v.scope < 0) {
+    m.initials[static_cast<std::size_t>(species)] = v;
+    return {};
+  }
+  m.initials.emplace_back(v).target = species;
   return {};
 }
 
-// The column lines, then the factors that none of them uses.
-located build_columns(const draft& d, mechanism& m, const names& n) {
+// Initial concentrations, response factors and the values expressions use,
+// from the "NAME = VALUE" lines; lines that are none of these in unused.
+located build_values(const draft& d, mechanism& m, names& n, std::vector<named_value>& unused) {
+  for (const std::string& s : m.species) m.initials.push_back({s, 0, true, 0, 0, 0, {}, -1, -1});
+  const uses u = names_used(d);
+  declared_lines seen;
+  for (const named_value& v : d.assignments) {
+    if (const auto rate = n.rates.find(v.name); rate != n.rates.end()) {
+      if (located e = rate_value(v, rate->second, m, seen); e.line != 0) return e;
+    } else if (const auto species = n.species.find(v.name); species != n.species.end()) {
+      if (located e = initial_value(v, species->second, m, seen); e.line != 0) return e;
+    } else if (u.factors.count(v.name) != 0) {
+      if (located e = declare(seen, v, "response factor " + quoted(v.name)); e.line != 0) return e;
+      if (v.scope < 0) n.factors.emplace(v.name, static_cast<int>(m.factors.size()));
+      m.factors.push_back(v);
+    } else if (u.formula_names.count(v.name) != 0) {
+      if (located e = declare(seen, v, "value " + quoted(v.name)); e.line != 0) return e;
+      m.parameters.push_back(v);
+    } else {
+      if (located e = declare(seen, v, "response factor " + quoted(v.name)); e.line != 0) return e;
+      unused.push_back(v);
+    }
+  }
+  return {};
+}
+
+std::string resolve_factor(const mechanism& m, int e, const std::string& name, const names& n, int& out) {
+  if (n.species.count(name) != 0) return quoted(name) + " is a species and cannot be a response factor";
+  if (n.rates.count(name) != 0) return quoted(name) + " is a rate constant and cannot be a response factor";
+  value_kind kind = value_kind::factor;
+  if (!find_value(m, e, name, kind, out) || kind != value_kind::factor)
+    return "response factor " + quoted(name) + " has no value line \"" + name + " = VALUE\"";
+  return {};
+}
+
+// The column lines of one scope (e = -1: the shared ones).
+located build_column_lines(const std::vector<column_line>& lines, int e, const mechanism& m, const names& n,
+                           std::vector<column_model>& out) {
   std::map<int, int> column_lines;
-  std::vector<bool> used(m.factors.size(), false);
-  for (const column_line& l : d.columns) {
+  for (const column_line& l : lines) {
     if (!column_lines.emplace(l.column, l.line).second) {
       return {l.line, twice("column " + std::to_string(l.column), column_lines[l.column])};
     }
-    column_model& col = m.columns.emplace_back(column_model{l.column, {}, l.line});
+    column_model& col = out.emplace_back(column_model{l.column, {}, l.line});
     for (const term_text& t : l.terms) {
       column_term& term = col.terms.emplace_back(column_term{t.number, -1, 0});
       const auto species = n.species.find(t.species);
       if (species == n.species.end()) return {l.line, "species " + quoted(t.species) + " is in no reaction"};
       term.species = species->second;
       if (t.factor.empty()) continue;
-      if (std::string e = resolve_factor(t.factor, n, term.factor); !e.empty()) return {l.line, e};
-      used[static_cast<std::size_t>(term.factor)] = true;
+      if (std::string error = resolve_factor(m, e, t.factor, n, term.factor); !error.empty()) return {l.line, error};
     }
   }
-  for (std::size_t f = 0; f < m.factors.size(); ++f) {
-    if (!used[f]) {
-      return {m.factors[f].line,
-              quoted(m.factors[f].name) + " is neither a species of a reaction nor a response factor of a column line"};
-    }
+  return {};
+}
+
+located build_columns(const draft& d, mechanism& m, const names& n) {
+  if (located e = build_column_lines(d.shared.columns, -1, m, n, m.columns); e.line != 0) return e;
+  for (std::size_t b = 0; b < d.blocks.size(); ++b) {
+    const int e = static_cast<int>(b);
+    if (located error = build_column_lines(d.blocks[b].columns, e, m, n, m.blocks[b].columns); error.line != 0)
+      return error;
   }
   return {};
 }
@@ -416,24 +621,140 @@ std::string beside(const std::string& file, const std::string& name) {
   return slash == std::string::npos ? name : file.substr(0, slash + 1) + name;
 }
 
+// A named start time of a scope, into m.starts.
+int add_start(const scope_text& s, int scope, mechanism& m) {
+  if (s.start_value.name.empty()) return -1;
+  named_value& v = m.starts.emplace_back(s.start_value);
+  v.scope = scope;
+  return static_cast<int>(m.starts.size()) - 1;
+}
+
+// The experiments and groups, with what each takes from the shared lines.
+located build_blocks(const draft& d, mechanism& m) {
+  const scope_text& shared = d.shared;
+  m.start_value = add_start(shared, -1, m);
+  m.temperature = shared.temperature;
+  m.temperature_line = shared.temperature_line;
+  for (std::size_t i = 0; i < d.blocks.size(); ++i) {
+    const scope_text& s = d.blocks[i];
+    block& b = m.blocks.emplace_back();
+    b.name = s.name, b.line = s.line, b.group = s.group;
+    b.data = beside(m.file, s.data_line != 0 ? s.data : shared.data_line != 0 ? shared.data : "dat.txt");
+    b.data_line = s.data_line;
+    const bool own_sigma = s.sigma_line != 0;
+    if (own_sigma || shared.sigma_line != 0) b.sigma = beside(m.file, own_sigma ? s.sigma : shared.sigma);
+    b.sigma_line = s.sigma_line;
+    const scope_text& start = s.start_line != 0 ? s : shared;
+    b.start = start.start, b.start_line = s.start_line;
+    b.start_value = s.start_line != 0 ? add_start(s, static_cast<int>(i), m) : m.start_value;
+    b.temperature = s.temperature_line != 0 ? s.temperature : shared.temperature;
+    b.temperature_line = s.temperature_line != 0 ? s.temperature_line : shared.temperature_line;
+  }
+  for (std::size_t i = 0; i < d.blocks.size(); ++i) {
+    for (const std::string& name : d.blocks[i].members) {
+      const auto at = std::find_if(m.blocks.begin(), m.blocks.end(), [&](const block& b) { return b.name == name; });
+      if (at == m.blocks.end() || at->group) return {d.blocks[i].line, quoted(name) + " is not an experiment"};
+      m.blocks[i].members.push_back(static_cast<int>(at - m.blocks.begin()));
+    }
+  }
+  return {};
+}
+
+using value_ref = std::pair<value_kind, int>;
+
+// The names of v's expression resolved in experiment e, and no cycle
+// through path.
+located check_formula(const mechanism& m, int e, value_ref at, std::vector<value_ref>& path) {
+  const named_value& v = value_list_of(m, at.first)[static_cast<std::size_t>(at.second)];
+  path.push_back(at);
+  for (const std::string& name : expression_names(v.formula)) {
+    value_ref next{value_kind::rate, 0};
+    if (!find_value(m, e, name, next.first, next.second)) {
+      return {v.line, quoted(name) + " in the expression of " + quoted(v.name) +
+                          " is neither a rate constant nor a value of the file"};
+    }
+    if (next.first == value_kind::initial) {
+      return {v.line, quoted(name) + " is a species: an expression uses rate constants and values, not concentrations"};
+    }
+    if (std::find(path.begin(), path.end(), next) != path.end()) {
+      return {v.line, "the expression of " + quoted(v.name) + " depends on itself through " + quoted(name)};
+    }
+    const named_value& used = value_list_of(m, next.first)[static_cast<std::size_t>(next.second)];
+    if (used.formula.empty()) continue;
+    if (located error = check_formula(m, e, next, path); error.line != 0) return error;
+  }
+  path.pop_back();
+  return {};
+}
+
+// Every expression seen from every experiment: known names, no cycles, and a
+// temperature where a rate constant depends on it.
+located check_formulas(const mechanism& m) {
+  for (int e : experiments_of(m)) {
+    const bool has_temperature = e >= 0 ? m.blocks[static_cast<std::size_t>(e)].temperature_line != 0
+                                        : m.temperature_line != 0;
+    for (value_kind kind : {value_kind::rate, value_kind::initial, value_kind::factor, value_kind::parameter}) {
+      const std::vector<named_value>& list = value_list_of(m, kind);
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        value_kind seen = kind;
+        int index = -1;
+        if (list[i].formula.empty() || !find_value(m, e, list[i].name, seen, index) || index != static_cast<int>(i))
+          continue;
+        std::vector<value_ref> path;
+        if (located error = check_formula(m, e, {kind, index}, path); error.line != 0) return error;
+        if (uses_temperature(list[i].formula) && !has_temperature) {
+          return {list[i].line, quoted(list[i].name) + " depends on the temperature, but " +
+                                    (e >= 0 ? "experiment " + quoted(m.blocks[static_cast<std::size_t>(e)].name)
+                                            : std::string("the file")) +
+                                    " has no temperature line"};
+        }
+      }
+    }
+  }
+  return {};
+}
+
+// Every experiment has column lines, its own or the shared ones.
+located check_experiments(const mechanism& m, int last) {
+  if (m.blocks.empty()) return m.columns.empty() ? located{last, "no column line (such as \"column 1 = A\")"} : located{};
+  bool any = false;
+  for (const block& b : m.blocks) {
+    if (b.group) continue;
+    any = true;
+    if (b.columns.empty() && m.columns.empty()) {
+      return {b.line, "experiment " + quoted(b.name) + " has no column line, and there is no shared one"};
+    }
+  }
+  return any ? located{} : located{last, "no experiment line (such as \"experiment run1\")"};
+}
+
 located resolve(const draft& d, mechanism& m) {
   const int last = std::max<int>(1, static_cast<int>(m.lines.size()));
   if (d.reactions.empty()) return {last, "no reaction line (such as \"A -> B  k1 = 0.1\")"};
   names n;
+  std::vector<named_value> unused;
   if (located e = build_reactions(d, m, n); e.line != 0) return e;
-  if (located e = build_values(d, m, n); e.line != 0) return e;
+  if (located e = build_blocks(d, m); e.line != 0) return e;
+  if (located e = build_values(d, m, n, unused); e.line != 0) return e;
   if (located e = build_columns(d, m, n); e.line != 0) return e;
-  if (d.columns.empty() && d.series.line == 0) return {last, "no column line (such as \"column 1 = A\")"};
-  if (!d.columns.empty() && d.series.line != 0) {
-    return {d.series.line, "a mechanism is fitted either to column lines or to a series; give one of them"};
+  if (!unused.empty()) {
+    return {unused.front().line, quoted(unused.front().name) +
+                                     " is neither a species of a reaction nor a response factor of a column line"};
   }
-  m.series = d.series;
+  const series_spec& series = d.shared.series;
+  if (series.line == 0) {
+    if (located e = check_experiments(m, last); e.line != 0) return e;
+  } else if (!m.columns.empty() || !m.blocks.empty()) {
+    return {series.line, "a mechanism is fitted either to column lines or to a series; give one of them"};
+  }
+  if (located e = check_formulas(m); e.line != 0) return e;
+  m.series = series;
   if (series_error e = resolve_series(m.series, m.species, m.file); e.line != 0) return {e.line, e.message};
-  m.data = beside(m.file, d.data_line != 0 ? d.data : "dat.txt");
-  m.data_line = d.data_line;
-  if (d.sigma_line != 0) m.sigma = beside(m.file, d.sigma);
-  m.sigma_line = d.sigma_line;
-  m.start = d.start;
+  m.data = beside(m.file, d.shared.data_line != 0 ? d.shared.data : "dat.txt");
+  m.data_line = d.shared.data_line;
+  if (d.shared.sigma_line != 0) m.sigma = beside(m.file, d.shared.sigma);
+  m.sigma_line = d.shared.sigma_line;
+  m.start = d.shared.start;
   return {};
 }
 
@@ -489,9 +810,57 @@ std::string read_mechanism(const std::string& path, mechanism& out) {
   return parse_mechanism(path, text, out);
 }
 
+const std::vector<named_value>& value_list_of(const mechanism& m, value_kind kind) {
+  switch (kind) {
+    case value_kind::rate: return m.rates;
+    case value_kind::initial: return m.initials;
+    case value_kind::factor: return m.factors;
+    case value_kind::parameter: return m.parameters;
+    case value_kind::start: break;
+  }
+  return m.starts;
+}
+
+std::vector<int> experiments_of(const mechanism& m) {
+  std::vector<int> out;
+  for (std::size_t b = 0; b < m.blocks.size(); ++b) {
+    if (!m.blocks[b].group) out.push_back(static_cast<int>(b));
+  }
+  return m.blocks.empty() ? std::vector<int>{-1} : out;
+}
+
+namespace {
+
+// Searches the lists for a declaration of name in one scope.
+bool find_in_scope(const mechanism& m, int scope, const std::string& name, value_kind& kind, int& index) {
+  for (value_kind k : {value_kind::rate, value_kind::initial, value_kind::factor, value_kind::parameter}) {
+    const std::vector<named_value>& list = value_list_of(m, k);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (list[i].scope == scope && list[i].name == name) {
+        kind = k, index = static_cast<int>(i);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool find_value(const mechanism& m, int e, const std::string& name, value_kind& kind, int& index) {
+  if (e >= 0 && find_in_scope(m, e, name, kind, index)) return true;
+  for (std::size_t g = 0; e >= 0 && g < m.blocks.size(); ++g) {
+    const std::vector<int>& members = m.blocks[g].members;
+    if (m.blocks[g].group && std::find(members.begin(), members.end(), e) != members.end() &&
+        find_in_scope(m, static_cast<int>(g), name, kind, index))
+      return true;
+  }
+  return find_in_scope(m, -1, name, kind, index);
+}
+
 std::string write_mechanism(const mechanism& m) {
   std::vector<std::vector<const named_value*>> on_line(m.lines.size());
-  for (const std::vector<named_value>* values : {&m.rates, &m.initials, &m.factors}) {
+  for (const std::vector<named_value>* values : {&m.rates, &m.initials, &m.factors, &m.parameters, &m.starts}) {
     for (const named_value& v : *values) {
       if (v.line >= 1 && static_cast<std::size_t>(v.line) <= m.lines.size())
         on_line[static_cast<std::size_t>(v.line) - 1].push_back(&v);
@@ -504,7 +873,7 @@ std::string write_mechanism(const mechanism& m) {
     std::sort(on_line[i].begin(), on_line[i].end(),
               [](const named_value* a, const named_value* b) { return a->at > b->at; });
     for (const named_value* v : on_line[i]) {
-      if (v->at + v->length <= line.size()) line.replace(v->at, v->length, format_value(v->value));
+      if (v->length > 0 && v->at + v->length <= line.size()) line.replace(v->at, v->length, format_value(v->value));
     }
     out += line;
     out += '\n';

@@ -73,7 +73,7 @@ TEST(ReadData, NamesTheRowOrTheColumnLine) {
       {"0 1 2\n1 1 2\n", "{mech}:3: column 3 is not in {data} (its rows have columns 0 to 2)"},
       {"0 nan 2\n", "{mech}:3: column 3 is not in {data} (its rows have columns 0 to 2)"},
       {"0 1 2 3\n1 1 2\n", "{data} line 2: column 3 is missing"},
-      {"0 1 2 3\n\n1 nan 2 3\n", "{data} line 3: column 1 is \"nan\", not a number"},
+      {"0 1 2 3\n\n1 inf 2 3\n", "{data} line 3: column 1 is \"inf\", not a number"},
       {"0 1 2 inf\n", "{data} line 1: column 3 is \"inf\", not a number"},
       {"0 1.5x 2 3\n", "{data} line 1: column 1 is \"1.5x\", not a number"},
       {"t 1 2 3\n", "{data} line 1: column 0 is \"t\", not a number"},

@@ -75,8 +75,8 @@ TEST(Ratefit, ErrorsNameTheirPlaceAndLeaveResultsAlone) {
   } cases[] = {
       {"unknown keyword", "A -> B k = 1\nA = 1\ncolum 1 = A\n", "0 1\n1 0.5\n2 0.25\n",
        "ratefit: m.txt:3: unknown keyword \"colum\"\n"},
-      {"nan in a used column", "A -> B k = 1\nA = 1\ncolumn 1 = A\n", "0 1\n1 nan\n2 0.25\n",
-       "ratefit: dat.txt line 2: column 1 is \"nan\", not a number\n"},
+      {"inf in a used column", "A -> B k = 1\nA = 1\ncolumn 1 = A\n", "0 1\n1 inf\n2 0.25\n",
+       "ratefit: dat.txt line 2: column 1 is \"inf\", not a number\n"},
       {"no trace of the step", "A -> B k = 1\nA = 1\ncolumn 1 = A + B\n", "0 1\n1 1\n2 1\n3 1\n",
        "ratefit: m.txt: k falls to 0: setting it to 0 changes no residual, so the data show no trace of its step "
        "(hold it fixed or remove the step); no result was written\n"},

@@ -1,0 +1,74 @@
+#include "fitter/experiments.h"
+
+#include <iostream>
+
+#include "engine/experiments.h"
+#include "fitter/data.h"
+#include "fitter/plot.h"
+#include "fitter/report.h"
+
+namespace kinetics {
+
+std::string load_experiments(mechanism m, problem& out) {
+  std::vector<measured> data;
+  std::vector<vector_d> weights;
+  std::size_t with_sigma = 0;
+  for (int e : experiments_of(m)) {
+    experiment_link link;
+    const mechanism view = experiment_view(m, e, link);
+    measured& d = data.emplace_back();
+    if (std::string error = read_data(view, d); !error.empty()) return error;
+    problem weighed;
+    if (!view.sigma.empty()) {
+      std::vector<std::vector<double>> sigma;
+      if (std::string error = read_sigma(view, d, sigma); !error.empty()) return error;
+      weigh(weighed, sigma);
+      ++with_sigma;
+    }
+    weights.push_back(std::move(weighed.weight));
+  }
+  if (with_sigma != 0 && with_sigma != data.size()) {
+    return m.file + ": some experiments have a sigma file and others not; give every experiment one, or none";
+  }
+  out = make_experiments(std::move(m), std::move(data), std::move(weights));
+  return {};
+}
+
+std::string part_name(const problem& p, std::size_t e, const std::string& name) {
+  const int block = p.parts[e].link.block;
+  return block < 0 ? name : name + "." + p.m.blocks[static_cast<std::size_t>(block)].name;
+}
+
+std::string data_files(const problem& p) {
+  std::string text;
+  for (const problem& part : p.parts) text += (text.empty() ? "" : ", ") + part.m.data;
+  return text;
+}
+
+std::string part_curves(const problem& p, const values& v, const std::string& name, const std::string& how,
+                        std::vector<named_text>& out) {
+  for (std::size_t e = 0; e < p.parts.size(); ++e) {
+    const problem& part = p.parts[e];
+    const values pv = part_values(p, e, v);
+    trajectory c;
+    if (std::string error = concentrations(part, pv, c); !error.empty()) return error;
+    const std::string heading = "ratefit: " + p.m.file + " " + how + " " + part.m.data;
+    out.push_back({part_name(p, e, name) + ".curve.txt", curve_file(part, pv, c, heading)});
+  }
+  return {};
+}
+
+std::vector<picture> part_pictures(const problem& p, const values& v, const std::string& name) {
+  std::vector<picture> out;
+  for (std::size_t e = 0; e < p.parts.size(); ++e) {
+    const problem& part = p.parts[e];
+    const values pv = part_values(p, e, v);
+    trajectory c;
+    picture& drawn = out.emplace_back(picture{part_name(p, e, name) + ".png", {}, {}});
+    drawn.error = concentrations(part, pv, c);
+    if (drawn.error.empty()) drawn.error = draw_plot(part, pv, c, p.m.file + " fitted to " + part.m.data, drawn.png);
+  }
+  return out;
+}
+
+}  // namespace kinetics

@@ -188,7 +188,7 @@ std::string solve_part(const problem& part, const values& pv, const std::vector<
   const double t0 = pv.starts.front();
   vector_d times = part.data.t;
   for (double& t : times) t = std::max(t, t0);
-  return solve(part.m.net, pv.k, pv.c0, t0, times, wanted, out);
+  return solve(part.m.net, pv.k, pv.c0, t0, times, wanted, out, part.solver);
 }
 
 // One part's residuals into r from row at, and their derivatives into j.

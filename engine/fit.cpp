@@ -264,6 +264,7 @@ fit_result fit(const problem& p, const fit_settings& settings) {
     within.solver.deadline =
         std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
   }
+  for (problem& part : within.parts) part.solver = within.solver;
   return fit_within(within, settings);
 }
 

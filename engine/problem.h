@@ -38,8 +38,8 @@ struct values {
   vector_d k;
   vector_d c0;
   vector_d factors;
-  vector_d parameters;
-  vector_d starts;
+  vector_d parameters = {};  // values that only expressions use
+  vector_d starts = {};      // named start times
 };
 
 // Where each value of one experiment comes from in a problem of several
@@ -91,7 +91,7 @@ struct problem {
   values base;                     // the file's values; the fitted ones are replaced by the solver's
   vector_d weight;                 // 1 / sigma of every residual, in their order; empty: all 1
   residual_model model = column_lines();
-  tolerance solver;                // how the model is integrated: tolerances, steps and time allowed
+  tolerance solver = {};             // how the model is integrated: tolerances, steps and time allowed
   // A problem of several experiments, or of one with linked values, named
   // start times or temperatures: every experiment is a problem of its own
   // (its mechanism with its columns, data and start, fitted = those of its

@@ -79,6 +79,10 @@ std::string write_group(const std::vector<std::pair<std::string, const std::stri
     } else {
       std::cout << " Saving \"" << pictures[i].file << "\"" << std::endl;
     }
+  }
+  return {};
+}
+
 // What a model was fitted to, for its messages.
 std::string fitted_to(const problem& p) { return p.parts.empty() ? data_name(p) : data_files(p); }
 
@@ -94,8 +98,6 @@ std::string write_part_results(const std::string& name, const problem& p, const 
   std::vector<std::pair<std::string, const std::string*>> texts;
   for (const named_text& f : files) texts.push_back({f.first, &f.second});
   return write_group(texts, pictures);
-  }
-  return {};
 }
 
 // Writes NAME.fit.txt, NAME.curve.txt and NAME.png, replaced together; a

@@ -49,11 +49,23 @@ std::pair<std::vector<std::size_t>, vector_d> groups(const lm_settings& s, std::
 // it neither depends on the values' units nor asks more than the residuals'
 // rounding allows; group by group, so that a group of small values counts
 // as much as its own scale says.
-bool gradient_vanishes(const matrix_d& j, const vector_d& r, const lm_settings& s) {
-  const matrix_d jtj = dlib::trans(j) * j;
-  const column g = dlib::trans(j) * as_column(r);
+// The normal equations at the values a search is at: J'J and the gradient
+// J'r, made once for every trial step from there and the gradient test.
+struct normal_equations {
+  matrix_d jtj;
+  column g;
+};
+
+normal_equations normal_of(const matrix_d& j, const vector_d& r) {
+  normal_equations n;
+  n.jtj = dlib::trans(j) * j;
+  n.g = dlib::trans(j) * as_column(r);
+  return n;
+}
+
+bool gradient_vanishes(const matrix_d& j, const vector_d& r, const normal_equations& n, const lm_settings& s) {
   column step;
-  if (!damped_step(jtj, g, 1e-12, step)) return false;
+  if (!damped_step(n.jtj, n.g, 1e-12, step)) return false;
   vector_d change(r.size());
   const column moved = j * step;
   for (std::size_t i = 0; i < r.size(); ++i) change[i] = moved(static_cast<long>(i));
@@ -78,8 +90,8 @@ void fail(lm_outcome& out, termination reason, std::string why) {
 
 // Whether x, where the search ended, is a minimum: the residuals are at the
 // rounding floor, or the gradient vanishes.
-void judge_end(lm_outcome& out, const lm_settings& s, termination reason, const char* why) {
-  if (at_rounding(out.r, s) || gradient_vanishes(out.j, out.r, s)) return;
+void judge_end(lm_outcome& out, const normal_equations& n, const lm_settings& s, termination reason, const char* why) {
+  if (at_rounding(out.r, s) || gradient_vanishes(out.j, out.r, n, s)) return;
   fail(out, reason, std::string(why) + ", but the gradient of the sum of squares is not zero there");
 }
 
@@ -114,10 +126,9 @@ struct trial {
 };
 
 // One damped step from out's values; lowers says whether it lowers the sum.
-trial try_step(const residual_function& f, lm_outcome& out, double lambda) {
+trial try_step(const residual_function& f, lm_outcome& out, const normal_equations& n, double lambda) {
   trial t;
-  const matrix_d jtj = dlib::trans(out.j) * out.j;
-  if (!damped_step(jtj, dlib::trans(out.j) * as_column(out.r), lambda, t.step)) return t;
+  if (!damped_step(n.jtj, n.g, lambda, t.step)) return t;
   ++out.trials;
   t.x = out.x;
   for (std::size_t i = 0; i < t.x.size(); ++i) t.x[i] += t.step(static_cast<long>(i));
@@ -183,6 +194,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
     fail(out, termination::bad_start, "the sum of squares at the starting values is not finite");
     return out;
   }
+  normal_equations n = normal_of(out.j, out.r);
   double lambda = 1e-3;
   while (!at_rounding(out.r, s) && lambda <= 1e20) {
     if (late()) {
@@ -194,7 +206,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
            "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps");
       return out;
     }
-    trial t = try_step(f, out, lambda);
+    trial t = try_step(f, out, n, lambda);
     if (!t.lowers) {
       lambda *= 10;  // a failed or useless trial: damp more and try again
       continue;
@@ -206,20 +218,21 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
     }
     ++out.iterations;
     lambda = std::max(lambda / 10, 1e-12);
-    if (gradient_vanishes(out.j, out.r, s)) return out;
+    n = normal_of(out.j, out.r);
+    if (gradient_vanishes(out.j, out.r, n, s)) return out;
     if (small) {
-      judge_end(out, s, termination::not_minimum, "the fit converged");
+      judge_end(out, n, s, termination::not_minimum, "the fit converged");
       return out;
     }
   }
-  judge_end(out, s, termination::stalled, "no trial step lowers the sum of squares any more");
+  judge_end(out, n, s, termination::stalled, "no trial step lowers the sum of squares any more");
   return out;
 }
 
 void polish(const residual_function& model, lm_outcome& minimum, int max_steps) {
   const residual_function f = counted(model, minimum);
   for (int i = 0; i < max_steps; ++i) {
-    trial t = try_step(f, minimum, 0);
+    trial t = try_step(f, minimum, normal_of(minimum.j, minimum.r), 0);
     if (!t.lowers || !accept(f, minimum, t).empty()) return;
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }

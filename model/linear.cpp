@@ -1,6 +1,8 @@
 #include "model/linear.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <map>
 #include <numeric>
@@ -66,6 +68,13 @@ void store(const std::vector<double>& y, std::size_t n, std::size_t count, std::
 
 // h with its last 12 bits rounded off (about 12 significant digits kept).
 double rounded(double h) {
+  if (std::isnormal(h) && h > 0) {
+    // The same by the bits: the 13 lowest bits of the significand rounded
+    // half away from zero, a carry moving into the exponent.
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(h);
+    bits = (bits + (std::uint64_t{1} << 12)) & ~((std::uint64_t{1} << 13) - 1);
+    return std::bit_cast<double>(bits);
+  }
   int exponent = 0;
   const double mantissa = std::frexp(h, &exponent);
   return std::ldexp(std::round(std::ldexp(mantissa, 40)), exponent - 40);
@@ -118,20 +127,24 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
   }
   std::vector<std::size_t> order(times.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+  if (!std::is_sorted(times.begin(), times.end())) {
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+  }
   out.c.assign(times.size() * n, 0.0);
   out.dc.assign(times.size() * n * wanted.size(), 0.0);
   // Gaps that agree to about 12 digits share their matrix: times read from
   // text are evenly spaced only up to rounding.
   std::map<double, matrix> step_of;
-  double t = t0;
+  std::vector<double> next(width);
+  double t = t0, last_h = NAN;
+  auto last = step_of.end();  // the matrix of the gap last_h
   for (std::size_t i : order) {
     const double h = times[i] - t;
     if (h > 0) {
-      const double key = rounded(h);
-      auto at = step_of.find(key);
+      auto at = h == last_h ? last : step_of.find(rounded(h));
       matrix uncached;
       if (at == step_of.end()) {
+        const double key = rounded(h);
         matrix mh = m;
         for (double& v : mh) v *= h;
         // At most 2^24 entries (128 MiB) are kept; past that, each gap's
@@ -144,11 +157,14 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
       }
       const matrix& e = at != step_of.end() ? at->second : uncached;
       if (e.size() != width * width) return "out of time at time " + std::to_string(t);
-      std::vector<double> next(width, 0.0);
+      last_h = at != step_of.end() ? h : NAN;
+      last = at;
       for (std::size_t r = 0; r < width; ++r) {
-        for (std::size_t c = 0; c < width; ++c) next[r] += e[r * width + c] * y[c];
+        double sum = 0.0;
+        for (std::size_t c = 0; c < width; ++c) sum += e[r * width + c] * y[c];
+        next[r] = sum;
       }
-      y = std::move(next);
+      y.swap(next);
       t = times[i];
     }
     store(y, n, wanted.size(), i, out);

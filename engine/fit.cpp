@@ -7,6 +7,7 @@
 #include "common/format.h"
 #include "engine/bounds.h"
 #include "engine/diagnosis.h"
+#include "engine/parallel.h"
 #include "engine/profile.h"
 #include "engine/runs.h"
 #include "engine/starts.h"
@@ -159,15 +160,29 @@ void warn_systematic(const problem& p, const vector_d& r, fit_result& out) {
   }
 }
 
+// Both sides of the profile interval of every rate constant and parameter,
+// each side a task of its own.
 void add_profiles(const problem& p, const lm_settings& settings, fit_result& out) {
   const double threshold = profile_threshold(p, out.ssr, out.dof);
+  std::vector<std::size_t> profiled;
+  std::vector<double> steps;
   for (std::size_t i = 0; i < p.fitted.size(); ++i) {
     const role kind = p.fitted[i].kind;
     if (!is_rate(kind) && kind != role::parameter) continue;
-    estimate& e = out.estimates[i];
+    const estimate& e = out.estimates[i];
+    profiled.push_back(i);
     // At first a move of at most a factor e for a rate constant.
-    const double step = is_rate(kind) ? std::clamp(e.se / e.value, 1e-12, 1.0) : e.se;
-    const auto [lo, hi] = profile_interval(p, out.x, out.ssr, i, step, threshold, settings);
+    steps.push_back(is_rate(kind) ? std::clamp(e.se / e.value, 1e-12, 1.0) : e.se);
+  }
+  vector_d ends(2 * profiled.size());
+  run_tasks(ends.size(), [&](std::size_t t) {
+    ends[t] = profile_side(p, out.x, out.ssr, profiled[t / 2], steps[t / 2], threshold, settings, t % 2 ? 1.0 : -1.0);
+  });
+  for (std::size_t n = 0; n < profiled.size(); ++n) {
+    const std::size_t i = profiled[n];
+    const role kind = p.fitted[i].kind;
+    estimate& e = out.estimates[i];
+    const double lo = ends[2 * n], hi = ends[2 * n + 1];
     e.profile_low = to_natural_value(kind, lo);
     e.profile_high = to_natural_value(kind, hi);
     if (std::isnan(lo) || std::isnan(hi)) {
@@ -216,11 +231,17 @@ fit_result& out_of_time(const problem& p, fit_result& out, int start, const vect
 
 // Runs the search from every start, adds each one's outcome to out and keeps
 // the best converged minimum in best. False when the time ran out, with out
-// saying where.
+// saying where. The searches run as tasks of their own (engine/parallel.h);
+// their outcomes are then taken in the order of the starts.
 bool run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_settings& lm,
                 const residual_function& f, fit_result& out, lm_outcome& best) {
-  for (const vector_d& x0 : starts) {
-    lm_outcome o = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
+  std::vector<lm_outcome> outcomes(starts.size());
+  run_tasks(starts.size(), [&](std::size_t i) {
+    outcomes[i] = levenberg_marquardt(within_reach(p, starts[i], f), starts[i], lm);
+  });
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const vector_d& x0 = starts[i];
+    lm_outcome& o = outcomes[i];
     out.evaluations += o.evaluations;
     out.jacobians += o.jacobians;
     if (o.reason == termination::out_of_time) {

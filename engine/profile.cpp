@@ -78,9 +78,15 @@ double crossing(profiler pr, double u0, double step, double ssr, double threshol
 
 std::pair<double, double> profile_interval(const problem& p, const vector_d& x, double ssr, std::size_t j,
                                            double step, double threshold, const lm_settings& settings) {
-  if (!(threshold > ssr) || !(step > 0) || !std::isfinite(step)) return {x[j], x[j]};
+  return {profile_side(p, x, ssr, j, step, threshold, settings, -1),
+          profile_side(p, x, ssr, j, step, threshold, settings, +1)};
+}
+
+double profile_side(const problem& p, const vector_d& x, double ssr, std::size_t j, double step, double threshold,
+                    const lm_settings& settings, double direction) {
+  if (!(threshold > ssr) || !(step > 0) || !std::isfinite(step)) return x[j];
   const profiler pr{p, j, settings, x};
-  return {crossing(pr, x[j], step, ssr, threshold, -1), crossing(pr, x[j], step, ssr, threshold, +1)};
+  return crossing(pr, x[j], step, ssr, threshold, direction);
 }
 
 }  // namespace kinetics

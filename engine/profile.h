@@ -17,4 +17,10 @@ namespace kinetics {
 std::pair<double, double> profile_interval(const problem& p, const vector_d& x, double ssr, std::size_t j,
                                            double step, double threshold, const lm_settings& settings);
 
+// One side of that interval: direction -1 for the lower end, +1 for the
+// upper. Each side is computed on its own, from the minimum, so that both
+// may be computed at once.
+double profile_side(const problem& p, const vector_d& x, double ssr, std::size_t j, double step, double threshold,
+                    const lm_settings& settings, double direction);
+
 }  // namespace kinetics

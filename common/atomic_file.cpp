@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <utility>
 #include <algorithm>
+#include <iterator>
 
 extern char** environ;
 
@@ -30,8 +31,10 @@ struct cleanup_slot {
 constexpr int slot_count = 16;
 cleanup_slot slots[slot_count];
 int slots_in_use = 0;
-// A helper process (gnuplot) that a signal ending this one stops too.
-volatile std::sig_atomic_t child_pid = 0;
+// The helper processes (gnuplot) that a signal ending this one stops too;
+// 0 marks a free place.
+constexpr int child_count = 16;
+volatile std::sig_atomic_t child_pids[child_count];
 
 constexpr int handled_signals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int signal_count = sizeof handled_signals / sizeof handled_signals[0];
@@ -43,7 +46,9 @@ extern "C" void remove_pending_and_reraise(int sig) {
   for (cleanup_slot& slot : slots) {
     if (slot.used) ::unlinkat(slot.dir_fd, slot.name, 0);
   }
-  if (child_pid > 0) ::kill(static_cast<pid_t>(child_pid), SIGKILL);
+  for (const volatile std::sig_atomic_t& child : child_pids) {
+    if (child > 0) ::kill(static_cast<pid_t>(child), SIGKILL);
+  }
   // SA_RESETHAND has restored the default action and SA_NODEFER lets it
   // act at once: the process ends as the signal would have ended it.
   ::raise(sig);
@@ -279,12 +284,13 @@ int spawn_watched(const char* program, char* const argv[], int in_fd, int out_fd
   {
     // Started and watched at once: no signal can end this process between.
     const signals_blocked blocked;
+    volatile std::sig_atomic_t* place = std::find(std::begin(child_pids), std::end(child_pids), 0);
     pid_t child = 0;
-    error = ::posix_spawnp(&child, program, &actions, &attributes, argv, environ);
+    error = place == std::end(child_pids) ? EAGAIN : ::posix_spawnp(&child, program, &actions, &attributes, argv, environ);
     if (error == 0) {
       pid = child;
-      if (child_pid == 0 && slots_in_use++ == 0) install_handler();
-      child_pid = child;
+      if (slots_in_use++ == 0) install_handler();
+      *place = child;
     }
   }
   posix_spawnattr_destroy(&attributes);
@@ -297,8 +303,9 @@ int wait_watched(int pid) {
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   const signals_blocked blocked;
-  if (child_pid == pid) {
-    child_pid = 0;
+  volatile std::sig_atomic_t* place = std::find(std::begin(child_pids), std::end(child_pids), pid);
+  if (pid > 0 && place != std::end(child_pids)) {
+    *place = 0;
     if (--slots_in_use == 0) restore_handlers();
   }
   return status;

@@ -96,7 +96,8 @@ std::string new_file_finish(new_file& file);
 // Starts program (found on the PATH) with argv, its standard input read
 // from in_fd, its standard output written to out_fd and its standard error
 // to /dev/null. Until wait_watched, a signal that ends this process kills
-// the child too. Returns 0 with pid set, or an errno value.
+// the child too; up to 16 children may be watched at once. Returns 0 with
+// pid set, or an errno value (EAGAIN when 16 are watched already).
 int spawn_watched(const char* program, char* const argv[], int in_fd, int out_fd, int& pid);
 
 // Waits for the child of spawn_watched to end; returns its wait status.

@@ -6,6 +6,7 @@
 
 #include "common/format.h"
 #include "engine/experiments.h"
+#include "fitter/pictures.h"
 #include "fitter/plot.h"
 
 namespace kinetics {
@@ -60,6 +61,13 @@ std::string script(const problem& p, const fit_result& r, const std::vector<std:
 }  // namespace
 
 bool draw_arrhenius(const problem& p, const fit_result& r, picture& out) {
+  picture_job job{out.file, {}, {}};
+  if (!arrhenius_job(p, r, job)) return false;
+  out = std::move(draw_pictures({std::move(job)}).front());
+  return true;
+}
+
+bool arrhenius_job(const problem& p, const fit_result& r, picture_job& job) {
   std::set<double> temperatures;
   for (const problem& part : p.parts) {
     if (part.m.temperature_line == 0) return false;
@@ -67,7 +75,7 @@ bool draw_arrhenius(const problem& p, const fit_result& r, picture& out) {
   }
   const std::vector<std::size_t> steps = p.parts.empty() ? std::vector<std::size_t>{} : temperature_steps(p);
   if (temperatures.size() < 3 || steps.empty()) return false;
-  out.error = draw_png([&] { return script(p, r, steps, p.m.file + ": ln k against 1 / T"); }, out.png);
+  job.script = script(p, r, steps, p.m.file + ": ln k against 1 / T");
   return true;
 }
 

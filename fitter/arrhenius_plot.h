@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/fit.h"
-#include "fitter/plot.h"
+#include "fitter/pictures.h"
 
 namespace kinetics {
 
@@ -14,5 +14,9 @@ namespace kinetics {
 // and some rate constant depends on them, and then says true (out.error
 // says why a picture could not be drawn).
 bool draw_arrhenius(const problem& p, const fit_result& r, picture& out);
+
+// The same as a picture to draw (fitter/pictures.h): true with job's script
+// set when there is such a picture.
+bool arrhenius_job(const problem& p, const fit_result& r, picture_job& job);
 
 }  // namespace kinetics

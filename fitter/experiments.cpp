@@ -59,14 +59,18 @@ std::string part_curves(const problem& p, const values& v, const std::string& na
 }
 
 std::vector<picture> part_pictures(const problem& p, const values& v, const std::string& name) {
-  std::vector<picture> out;
+  return draw_pictures(part_picture_jobs(p, v, name));
+}
+
+std::vector<picture_job> part_picture_jobs(const problem& p, const values& v, const std::string& name) {
+  std::vector<picture_job> out;
   for (std::size_t e = 0; e < p.parts.size(); ++e) {
     const problem& part = p.parts[e];
     const values pv = part_values(p, e, v);
     trajectory c;
-    picture& drawn = out.emplace_back(picture{part_name(p, e, name) + ".png", {}, {}});
-    drawn.error = concentrations(part, pv, c);
-    if (drawn.error.empty()) drawn.error = draw_plot(part, pv, c, p.m.file + " fitted to " + part.m.data, drawn.png);
+    picture_job& job = out.emplace_back(picture_job{part_name(p, e, name) + ".png", {}, {}});
+    job.error = concentrations(part, pv, c);
+    if (job.error.empty()) job.script = plot_script(part, pv, c, p.m.file + " fitted to " + part.m.data);
   }
   return out;
 }

@@ -9,6 +9,7 @@
 
 #include "common/atomic_file.h"
 #include "engine/fit.h"
+#include "fitter/pictures.h"
 #include "fitter/plot.h"
 
 namespace kinetics {
@@ -31,5 +32,8 @@ std::string part_curves(const problem& p, const values& v, const std::string& na
 
 // The picture of every part, or why it cannot be drawn.
 std::vector<picture> part_pictures(const problem& p, const values& v, const std::string& name);
+
+// The same as pictures to draw (fitter/pictures.h).
+std::vector<picture_job> part_picture_jobs(const problem& p, const values& v, const std::string& name);
 
 }  // namespace kinetics

@@ -13,6 +13,7 @@
 #include "fitter/arrhenius_plot.h"
 #include "fitter/data.h"
 #include "fitter/experiments.h"
+#include "fitter/pictures.h"
 #include "fitter/plot.h"
 #include "fitter/report.h"
 #include "fitter/spectral_plot.h"
@@ -89,12 +90,15 @@ std::string fitted_to(const problem& p) { return p.parts.empty() ? data_name(p) 
 // The results of a problem of parts: one fit file, a curve file and a
 // picture per experiment, and with three temperatures or more the
 // Arrhenius picture, replaced together.
+// The pictures are drawn while the files' texts are made.
 std::string write_part_results(const std::string& name, const problem& p, const fit_result& r) {
+  std::vector<picture_job> jobs = part_picture_jobs(p, r.best, name);
+  picture_job arrhenius{name + ".arrhenius.png", {}, {}};
+  if (arrhenius_job(p, r, arrhenius)) jobs.push_back(std::move(arrhenius));
+  pictures_under_way drawing = start_pictures(std::move(jobs));
   std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r)}};
   if (std::string error = part_curves(p, r.best, name, "fitted to", files); !error.empty()) return error;
-  std::vector<picture> pictures = part_pictures(p, r.best, name);
-  picture arrhenius{name + ".arrhenius.png", {}, {}};
-  if (draw_arrhenius(p, r, arrhenius)) pictures.push_back(std::move(arrhenius));
+  const std::vector<picture> pictures = finish_pictures(drawing);
   std::vector<std::pair<std::string, const std::string*>> texts;
   for (const named_text& f : files) texts.push_back({f.first, &f.second});
   return write_group(texts, pictures);
@@ -106,12 +110,12 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
   if (!p.parts.empty()) return write_part_results(name, p, r);
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return error;
+  pictures_under_way drawing =
+      start_pictures({{name + ".png", plot_script(p, r.best, c, p.m.file + " fitted to " + p.m.data), ""}});
   const std::string fit_text = fit_file(p, r);
   const std::string curve_text =
       curve_file(p, r.best, c, "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.m.data));
-  picture drawn{name + ".png", {}, {}};
-  drawn.error = draw_plot(p, r.best, c, p.m.file + " fitted to " + p.m.data, drawn.png);
-  return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text}}, {drawn});
+  return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text}}, finish_pictures(drawing));
 }
 
 // The results of a fit to a series: NAME.fit.txt, NAME.curve.txt (the

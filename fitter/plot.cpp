@@ -1,26 +1,17 @@
 #include "fitter/plot.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "common/atomic_file.h"
 #include "common/escape.h"
+#include "fitter/pictures.h"
 #include "fitter/report.h"
 
 namespace kinetics {
 
 namespace {
-
-// The largest picture taken from gnuplot.
-constexpr std::size_t max_png = std::size_t{64} << 20;
 
 // A gnuplot string in single quotes, where a quote is written twice and
 // nothing is substituted; a control character, which could end the command,
@@ -133,51 +124,6 @@ std::string script(const problem& p, const values& v, const trajectory& c, const
   return text + "unset multiplot\n";
 }
 
-// A PNG file ends with its IEND chunk: a picture cut short lacks it.
-bool whole_png(const std::string& png) {
-  static const char signature[] = "\x89PNG\r\n\x1a\n";
-  static const char iend[] = "\0\0\0\0IEND\xae\x42\x60\x82";
-  return png.size() >= 8 + 12 && png.compare(0, 8, signature, 8) == 0 &&
-         png.compare(png.size() - 12, 12, iend, 12) == 0;
-}
-
-// Reads what gnuplot writes to the pipe, at most max_png bytes.
-bool read_picture(int fd, std::string& png) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got == 0;
-    if (png.size() + static_cast<std::size_t>(got) > max_png) return false;
-    png.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
-// Runs gnuplot on the script, read from script_fd, and collects the picture
-// it writes to its standard output.
-std::string run_gnuplot(int script_fd, std::string& png) {
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return std::string("cannot run gnuplot: ") + std::strerror(errno);
-  // The script is read as a file, not as typed input, which gnuplot reads
-  // far more slowly.
-  std::string program = "gnuplot", script = "/dev/stdin";
-  char* argv[] = {program.data(), script.data(), nullptr};
-  int pid = 0;
-  const int error = spawn_watched("gnuplot", argv, script_fd, pipe_fds[1], pid);
-  close(pipe_fds[1]);
-  if (error != 0) {
-    close(pipe_fds[0]);
-    return std::string("cannot run gnuplot: ") + std::strerror(error);
-  }
-  const bool read_all = read_picture(pipe_fds[0], png);
-  close(pipe_fds[0]);  // a picture too large: gnuplot ends on the closed pipe
-  const int status = wait_watched(pid);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed";
-  if (!read_all) return "gnuplot's picture is larger than " + std::to_string(max_png >> 20) + " MiB";
-  if (!whole_png(png)) return "gnuplot's picture is not a whole PNG file";
-  return {};
-}
-
 }  // namespace
 
 std::string gnuplot_string(const std::string& text) { return quoted(text); }
@@ -204,24 +150,19 @@ std::vector<std::vector<std::size_t>> scale_groups(const problem& p) {
   return groups;
 }
 
+std::string plot_script(const problem& p, const values& v, const trajectory& c, const std::string& title) {
+  return script(p, v, c, title);
+}
+
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       std::string& png) {
   return draw_png([&] { return script(p, v, c, title); }, png);
 }
 
 std::string draw_png(const std::function<std::string()>& script, std::string& png) {
-  png.clear();
-  // The script goes to gnuplot through a file of no name, so that no signal
-  // can leave it behind.
-  const int fd = memfd_create("ratefit-plot", MFD_CLOEXEC);
-  if (fd < 0) return std::string("cannot write gnuplot's script: ") + std::strerror(errno);
-  const std::string text = script();
-  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                       lseek(fd, 0, SEEK_SET) == 0;
-  std::string error = written ? run_gnuplot(fd, png) : "cannot write gnuplot's script";
-  close(fd);
-  if (!error.empty()) png.clear();
-  return error;
+  std::vector<picture> drawn = draw_pictures({{"", script(), ""}});
+  png = std::move(drawn.front().png);
+  return drawn.front().error;
 }
 
 }  // namespace kinetics

@@ -33,6 +33,9 @@ std::vector<std::vector<std::size_t>> scale_groups(const problem& p);
 std::string draw_plot(const problem& p, const values& v, const trajectory& c, const std::string& title,
                       std::string& png);
 
+// The gnuplot script of that picture, to draw with others (fitter/pictures.h).
+std::string plot_script(const problem& p, const values& v, const trajectory& c, const std::string& title);
+
 // The pieces every picture shares: text as a gnuplot string, and a PNG
 // picture drawn by gnuplot, as draw_plot draws, from the script that
 // script() makes; the script must send the picture to gnuplot's standard

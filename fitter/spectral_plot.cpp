@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "fitter/pictures.h"
 #include "fitter/plot.h"
 
 namespace kinetics {
@@ -88,12 +89,8 @@ std::string residual_script(const problem& p, const spectral_data& s, const spec
 
 std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
                                        const std::string& title, const std::string& name) {
-  std::vector<picture> out(2);
-  out[0].file = name + ".png";
-  out[0].error = draw_png([&] { return overview_script(p, s, o, title); }, out[0].png);
-  out[1].file = name + ".residuals.png";
-  out[1].error = draw_png([&] { return residual_script(p, s, o, title); }, out[1].png);
-  return out;
+  return draw_pictures({{name + ".png", overview_script(p, s, o, title), ""},
+                        {name + ".residuals.png", residual_script(p, s, o, title), ""}});
 }
 
 }  // namespace kinetics

@@ -1,0 +1,58 @@
+// Pictures drawn together: every picture of a result by a gnuplot of its
+// own, several under way at once (the machine's cores render them side by
+// side), while the caller goes on with other work until it needs them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "fitter/plot.h"
+
+namespace kinetics {
+
+// A picture to draw: the file it is for and the gnuplot script that sends
+// it to standard output ("set output" without a name); or, with error set,
+// why it cannot be drawn (it is then not drawn, and keeps that error).
+struct picture_job {
+  std::string file;
+  std::string script;
+  std::string error;
+};
+
+// The pictures of start_pictures, being drawn; finish_pictures ends them.
+// Destroyed unfinished, it waits for its gnuplots and drops their pictures.
+class pictures_under_way {
+ public:
+  pictures_under_way() = default;
+  pictures_under_way(pictures_under_way&& other) noexcept;
+  pictures_under_way& operator=(pictures_under_way&& other) noexcept;
+  ~pictures_under_way();
+
+  struct run {  // one gnuplot under way
+    std::size_t job = 0;
+    int pid = 0;
+    int fd = -1;           // the pipe it writes the picture to
+    bool read_all = true;  // false once the picture passed its limit, or a read failed
+  };
+  std::vector<picture_job> jobs;
+  std::vector<picture> done;  // one per job, in their order
+  std::vector<run> running;
+  std::size_t next = 0;  // the first job not started
+};
+
+// The most gnuplots under way at once.
+constexpr std::size_t max_drawing = 4;
+
+// Starts drawing every picture of jobs and returns at once.
+pictures_under_way start_pictures(std::vector<picture_job> jobs);
+
+// Waits until every picture is drawn and returns them in the order of the
+// jobs: each a PNG, or why it is not (gnuplot missing or failed, a picture
+// that is not a whole PNG file or is over 64 MiB), as draw_png says.
+std::vector<picture> finish_pictures(pictures_under_way& drawing);
+
+// Both at once.
+std::vector<picture> draw_pictures(std::vector<picture_job> jobs);
+
+}  // namespace kinetics

@@ -184,22 +184,26 @@ values part_duals(const problem& p, const problem& part, const vector_d& x, matr
   return pv;
 }
 
-std::string solve_part(const problem& part, const values& pv, const std::vector<int>& wanted, trajectory& out) {
+std::string solve_part(const problem& part, const values& pv, const std::vector<int>& wanted, trajectory& out,
+                       exponential_cache* shared = nullptr) {
   const double t0 = pv.starts.front();
   vector_d times = part.data.t;
   for (double& t : times) t = std::max(t, t0);
-  return solve(part.m.net, pv.k, pv.c0, t0, times, wanted, out, part.solver);
+  tolerance tol = part.solver;
+  tol.shared = shared;
+  return solve(part.m.net, pv.k, pv.c0, t0, times, wanted, out, tol);
 }
 
-// One part's residuals into r from row at, and their derivatives into j.
+// One part's residuals into r from row at, and their derivatives into j;
+// its matrix exponentials shared with the other parts.
 std::string add_part(const problem& p, const problem& part, const vector_d& x, bool jacobian, std::size_t at,
-                     vector_d& r, matrix_d& j) {
+                     vector_d& r, matrix_d& j, exponential_cache& shared) {
   matrix_d g;
   vector_d g_start;
   const values pv = part_duals(p, part, x, g, g_start);
   trajectory c;
   const std::vector<int> wanted = jacobian ? sensitivity_parameters(part) : std::vector<int>{};
-  if (std::string error = solve_part(part, pv, wanted, c); !error.empty()) return error;
+  if (std::string error = solve_part(part, pv, wanted, c, &shared); !error.empty()) return error;
   vector_d rp;
   matrix_d jp;
   if (std::string error = part.model.evaluate(part, pv, c, jacobian, rp, jp); !error.empty()) return error;
@@ -298,8 +302,9 @@ std::string experiment_residuals(const problem& p, const vector_d& x, bool jacob
   r.assign(residual_count(p), 0.0);
   if (jacobian) j = dlib::zeros_matrix<double>(static_cast<long>(r.size()), static_cast<long>(x.size()));
   std::size_t at = 0;
+  exponential_cache shared;
   for (const problem& part : p.parts) {
-    if (std::string error = add_part(p, part, x, jacobian, at, r, j); !error.empty()) return error;
+    if (std::string error = add_part(p, part, x, jacobian, at, r, j, shared); !error.empty()) return error;
     at += residual_count(part);
   }
   return {};

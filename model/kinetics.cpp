@@ -382,7 +382,7 @@ std::string solve(const network& net, const std::vector<double>& k, const std::v
   if (!(atol > 0 && std::isfinite(atol))) return "the absolute tolerance times the largest concentration is " + text(atol);
   if (tol.closed_form && first_order(net)) {
     trajectory result;
-    error = solve_first_order(net, k, c0, t0, times, wanted, result, tol.deadline);
+    error = solve_first_order(net, k, c0, t0, times, wanted, result, tol.deadline, tol.shared);
     if (error.empty()) out = std::move(result);
     return error;
   }

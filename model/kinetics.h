@@ -19,6 +19,22 @@ struct trajectory {
   std::vector<double> dc;
 };
 
+// The matrix exponentials of first-order solves kept for others of the
+// same call (model/linear.h): several experiments with the same rate
+// constants and times share them. Each is kept with the very matrix and
+// gap it was made of, so a solve that finds one gets the bits it would
+// have made. At most max_values doubles are kept.
+struct exponential_cache {
+  struct entry {
+    std::vector<double> system;
+    double h = 0;
+    std::vector<double> value;
+  };
+  std::vector<entry> entries;
+  std::size_t values = 0;
+  static constexpr std::size_t max_values = std::size_t{1} << 22;
+};
+
 // Local error tolerances of the integration. The absolute one is taken
 // relative to the largest initial concentration (alone when they are all 0).
 struct tolerance {
@@ -31,6 +47,9 @@ struct tolerance {
   // solve gives up ("out of time"), checked between steps.
   long max_steps = 100000;
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  // Where a first-order solve keeps and finds its matrix exponentials; none
+  // when null. Used by one thread at a time.
+  exponential_cache* shared = nullptr;
 };
 
 // The most a solve holds: its dense matrices (the system of concentrations

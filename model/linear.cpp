@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <numeric>
 
@@ -80,6 +81,28 @@ double rounded(double h) {
   return std::ldexp(std::round(std::ldexp(mantissa, 40)), exponent - 40);
 }
 
+// exp(m h), from shared when it holds the same m and h bit for bit; kept
+// there when it has room.
+matrix exponential_of(const matrix& m, double h, std::size_t width, std::chrono::steady_clock::time_point deadline,
+                      exponential_cache* shared) {
+  const auto same = [&](const exponential_cache::entry& e) {
+    return std::memcmp(&e.h, &h, sizeof h) == 0 && e.system.size() == m.size() &&
+           std::memcmp(e.system.data(), m.data(), m.size() * sizeof(double)) == 0;
+  };
+  if (shared) {
+    const auto at = std::find_if(shared->entries.begin(), shared->entries.end(), same);
+    if (at != shared->entries.end()) return at->value;
+  }
+  matrix mh = m;
+  for (double& v : mh) v *= h;
+  matrix e = matrix_exponential(mh, width, deadline);
+  if (shared && e.size() == width * width && shared->values + 2 * e.size() <= exponential_cache::max_values) {
+    shared->values += 2 * e.size();
+    shared->entries.push_back({m, h, e});
+  }
+  return e;
+}
+
 }  // namespace
 
 bool first_order(const network& net) {
@@ -116,7 +139,8 @@ matrix matrix_exponential(const matrix& a, std::size_t n, std::chrono::steady_cl
 
 std::string solve_first_order(const network& net, const std::vector<double>& k, const std::vector<double>& c0,
                               double t0, const std::vector<double>& times, const std::vector<int>& wanted,
-                              trajectory& out, std::chrono::steady_clock::time_point deadline) {
+                              trajectory& out, std::chrono::steady_clock::time_point deadline,
+                              exponential_cache* shared) {
   const std::size_t n = static_cast<std::size_t>(net.species), width = n * (1 + wanted.size());
   const matrix m = system_matrix(net, k, wanted);
   std::vector<double> y(width, 0.0);
@@ -145,14 +169,12 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
       matrix uncached;
       if (at == step_of.end()) {
         const double key = rounded(h);
-        matrix mh = m;
-        for (double& v : mh) v *= h;
         // At most 2^24 entries (128 MiB) are kept; past that, each gap's
         // matrix is made afresh.
         if ((step_of.size() + 1) * width * width <= (std::size_t{1} << 24)) {
-          at = step_of.emplace(key, matrix_exponential(mh, width, deadline)).first;
+          at = step_of.emplace(key, exponential_of(m, h, width, deadline, shared)).first;
         } else {
-          uncached = matrix_exponential(mh, width, deadline);
+          uncached = exponential_of(m, h, width, deadline, shared);
         }
       }
       const matrix& e = at != step_of.end() ? at->second : uncached;

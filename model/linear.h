@@ -22,8 +22,10 @@ std::vector<double> matrix_exponential(
 // What solve gives, for a first-order network whose inputs solve has
 // checked: the state is carried from time to time in increasing order by
 // exp(M h), one matrix for every gap h of a different size; "out of time"
-// once the deadline has passed.
+// once the deadline has passed. With shared, the exponentials are looked
+// for there first, and kept there.
 std::string solve_first_order(const network& net, const std::vector<double>& k, const std::vector<double>& c0,
                               double t0, const std::vector<double>& times, const std::vector<int>& wanted,
                               trajectory& out,
-                              std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+                              std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max(),
+                              exponential_cache* shared = nullptr);

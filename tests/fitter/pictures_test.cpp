@@ -1,0 +1,80 @@
+// Pictures drawn together by a gnuplot of the test's own, which sends back
+// the script it reads as the picture: every picture in the order of its
+// job, with the error of its own, however many are drawn at once.
+#include "fitter/pictures.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "tests/support/blackbox.h"
+
+using namespace kinetics;
+using namespace testing_support;
+
+namespace {
+
+const std::string signature("\x89PNG\r\n\x1a\n", 8), iend("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+
+// PATH with a gnuplot that copies its script to its output, and fails on a
+// script that has "fail" in it, for the life of the record.
+struct fake_gnuplot {
+  scratch_dir dir;
+  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  fake_gnuplot() {
+    write_file(dir / "gnuplot", "#!/bin/sh\ncat \"$1\" > \"" + (dir / "script").string() +
+                                    "$$\"\nif grep -q fail \"" + (dir / "script").string() +
+                                    "$$\"; then exit 3; fi\nexec cat \"" + (dir / "script").string() + "$$\"\n");
+    std::filesystem::permissions(dir / "gnuplot", std::filesystem::perms::owner_all);
+    setenv("PATH", (dir.path.string() + ":" + path).c_str(), 1);
+  }
+  ~fake_gnuplot() { setenv("PATH", path.c_str(), 1); }
+};
+
+TEST(Pictures, DrawnTogetherInTheOrderOfTheirJobs) {
+  const fake_gnuplot gnuplot;
+  const std::string large = signature + std::string(3 << 20, 'x') + iend;  // more than a pipe holds
+  std::vector<picture_job> jobs{
+      {"a.png", signature + "a" + iend, ""},
+      {"b.png", "fail", ""},
+      {"c.png", signature + "c", ""},
+      {"d.png", large, ""},
+      {"e.png", signature + "e" + iend, "no values"},
+  };
+  for (int i = 0; i < 20; ++i) jobs.push_back({"n" + std::to_string(i) + ".png", signature + std::to_string(i) + iend, ""});
+  const std::vector<picture> drawn = draw_pictures(jobs);
+  ASSERT_EQ(drawn.size(), jobs.size());
+  const struct {
+    std::string png, error;
+  } want[] = {
+      {jobs[0].script, ""},
+      {"", "gnuplot failed"},
+      {"", "gnuplot's picture is not a whole PNG file"},
+      {large, ""},
+      {"", "no values"},
+  };
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    EXPECT_EQ(drawn[i].file, jobs[i].file);
+    EXPECT_EQ(drawn[i].png, i < std::size(want) ? want[i].png : jobs[i].script) << jobs[i].file;
+    EXPECT_EQ(drawn[i].error, i < std::size(want) ? want[i].error : "") << jobs[i].file;
+  }
+}
+
+TEST(Pictures, WithoutGnuplotEachSaysSo) {
+  const char* path = std::getenv("PATH");
+  const std::string saved = path ? path : "";
+  setenv("PATH", "/nonexistent", 1);
+  const std::vector<picture> drawn = draw_pictures({{"a.png", "plot x", ""}, {"b.png", "plot x", ""}});
+  setenv("PATH", saved.c_str(), 1);
+  ASSERT_EQ(drawn.size(), 2u);
+  for (const picture& p : drawn) EXPECT_EQ(p.error, "cannot run gnuplot: No such file or directory");
+}
+
+TEST(Pictures, LeftUnfinishedTheirGnuplotsAreWaitedFor) {
+  const fake_gnuplot gnuplot;
+  { const pictures_under_way drawing = start_pictures({{"a.png", signature + "a" + iend, ""}}); }
+  EXPECT_EQ(draw_pictures({{"b.png", signature + "b" + iend, ""}}).front().error, "");
+}
+
+}  // namespace

@@ -300,7 +300,8 @@ std::string part_concentrations(const problem& part, const values& pv, trajector
 
 std::string experiment_residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
   r.assign(residual_count(p), 0.0);
-  if (jacobian) j = dlib::zeros_matrix<double>(static_cast<long>(r.size()), static_cast<long>(x.size()));
+  // Every part writes its whole block of rows.
+  if (jacobian) j.set_size(static_cast<long>(r.size()), static_cast<long>(x.size()));
   std::size_t at = 0;
   exponential_cache shared;
   for (const problem& part : p.parts) {

@@ -147,7 +147,7 @@ pictures_under_way::pictures_under_way(pictures_under_way&& other) noexcept { *t
 
 pictures_under_way& pictures_under_way::operator=(pictures_under_way&& other) noexcept {
   if (this == &other) return *this;
-  this->~pictures_under_way();
+  abandon();
   jobs = std::move(other.jobs);
   done = std::move(other.done);
   running = std::exchange(other.running, {});
@@ -155,11 +155,14 @@ pictures_under_way& pictures_under_way::operator=(pictures_under_way&& other) no
   return *this;
 }
 
-pictures_under_way::~pictures_under_way() {
+pictures_under_way::~pictures_under_way() { abandon(); }
+
+void pictures_under_way::abandon() {
   for (run& r : running) {
     close(r.fd);
     wait_watched(r.pid);
   }
+  running.clear();
 }
 
 pictures_under_way start_pictures(std::vector<picture_job> jobs) {

@@ -39,6 +39,9 @@ class pictures_under_way {
   std::vector<picture> done;  // one per job, in their order
   std::vector<run> running;
   std::size_t next = 0;  // the first job not started
+
+ private:
+  void abandon();  // closes the pipes of the gnuplots under way and waits for them
 };
 
 // The most gnuplots under way at once.

@@ -42,13 +42,6 @@ std::pair<std::vector<std::size_t>, vector_d> groups(const lm_settings& s, std::
   return {s.group_ends, s.group_floors};
 }
 
-// True when a full Gauss-Newton step from here would change every group's
-// residuals by no more than the given share of its sum of squares (or than
-// its rounding floor): no direction of the values lowers the sum by anything
-// that matters. This reads the gradient in the metric of the fit itself, so
-// it neither depends on the values' units nor asks more than the residuals'
-// rounding allows; group by group, so that a group of small values counts
-// as much as its own scale says.
 // The normal equations at the values a search is at: J'J and the gradient
 // J'r, made once for every trial step from there and the gradient test.
 struct normal_equations {
@@ -63,6 +56,13 @@ normal_equations normal_of(const matrix_d& j, const vector_d& r) {
   return n;
 }
 
+// True when a full Gauss-Newton step from here would change every group's
+// residuals by no more than the given share of its sum of squares (or than
+// its rounding floor): no direction of the values lowers the sum by anything
+// that matters. This reads the gradient in the metric of the fit itself, so
+// it neither depends on the values' units nor asks more than the residuals'
+// rounding allows; group by group, so that a group of small values counts
+// as much as its own scale says.
 bool gradient_vanishes(const matrix_d& j, const vector_d& r, const normal_equations& n, const lm_settings& s) {
   column step;
   if (!damped_step(n.jtj, n.g, 1e-12, step)) return false;

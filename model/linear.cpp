@@ -87,7 +87,7 @@ matrix exponential_of(const matrix& m, double h, std::size_t width, std::chrono:
                       exponential_cache* shared) {
   const auto same = [&](const exponential_cache::entry& e) {
     return std::memcmp(&e.h, &h, sizeof h) == 0 && e.system.size() == m.size() &&
-           std::memcmp(e.system.data(), m.data(), m.size() * sizeof(double)) == 0;
+           (m.empty() || std::memcmp(e.system.data(), m.data(), m.size() * sizeof(double)) == 0);
   };
   if (shared) {
     const auto at = std::find_if(shared->entries.begin(), shared->entries.end(), same);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "engine/experiments.h"
 #include "engine/nnls.h"
 
 namespace kinetics {
@@ -73,10 +74,10 @@ matrix_d residual_slope(const reduced_series& s, const linear_part& l, const mat
 
 // The residuals with non-negative spectra: the projected residual, then per
 // channel z - R a+ with z = Q' y, a+ >= 0 the solution of min |R a - z|.
-std::string nonnegative_residuals(const reduced_series& s, const spectral_setup& setup, const problem& p,
-                                  const trajectory& c, vector_d& r) {
+std::string nonnegative_at(const reduced_series& s, const spectral_setup& setup, std::size_t species,
+                           const trajectory& c, vector_d& r) {
   linear_part l;
-  if (std::string error = linear_at(setup, c, p.m.species.size(), l); !error.empty()) return error;
+  if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d y = unexplained(s, l);
   const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
   r.assign(res.begin(), res.end());
@@ -91,6 +92,11 @@ std::string nonnegative_residuals(const reduced_series& s, const spectral_setup&
     if (!std::isfinite(x)) return "the model of the series is not finite";
   }
   return {};
+}
+
+std::string nonnegative_residuals(const reduced_series& s, const spectral_setup& setup, const problem& p,
+                                  const trajectory& c, vector_d& r) {
+  return nonnegative_at(s, setup, p.m.species.size(), c, r);
 }
 
 // The step of a central difference in a natural value.
@@ -115,9 +121,13 @@ std::string nonnegative_evaluate(const reduced_series& s, const spectral_setup& 
   return {};
 }
 
-std::string evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const trajectory& c,
-                     bool jacobian, vector_d& r, matrix_d& j) {
-  const std::size_t species = p.m.species.size(), n = s.t.size();
+// The projected residuals at concentrations c of species species, and with
+// jacobian their derivatives: column f of j by sensitivity sensitivity[f]
+// of c (wanted per concentration), or 0 where sensitivity[f] < 0.
+std::string project(const reduced_series& s, const spectral_setup& setup, std::size_t species, const trajectory& c,
+                    const std::vector<long>& sensitivity, std::size_t wanted, bool jacobian, vector_d& r,
+                    matrix_d& j) {
+  const std::size_t n = s.t.size();
   linear_part l;
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d y = unexplained(s, l);
@@ -129,20 +139,61 @@ std::string evaluate(const reduced_series& s, const spectral_setup& setup, const
     if (!std::isfinite(x)) return "the model of the series is not finite";
   }
   if (!jacobian) return {};
-  const std::size_t wanted = sensitivity_parameters(p).size();
-  j.set_size(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  j.set_size(static_cast<long>(r.size()), static_cast<long>(sensitivity.size()));
   if (s.truncated()) dlib::set_rowm(j, j.nr() - 1) = 0;
   const matrix_d a = l.solve * y;
   const std::vector<int> unknown = unknown_species(setup);
-  for (std::size_t f = 0, w = 0; f < p.fitted.size(); ++f) {
-    if (p.fitted[f].kind == role::factor) {
+  for (std::size_t f = 0; f < sensitivity.size(); ++f) {
+    if (sensitivity[f] < 0) {
       dlib::set_colm(j, static_cast<long>(f)) = 0;
       continue;
     }
+    const std::size_t w = static_cast<std::size_t>(sensitivity[f]);
     const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
     const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
     put_column(j, static_cast<long>(f), residual_slope(s, l, du, dk, a, res));
-    ++w;
+  }
+  return {};
+}
+
+std::string evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const trajectory& c,
+                     bool jacobian, vector_d& r, matrix_d& j) {
+  std::vector<long> sensitivity;
+  for (std::size_t f = 0, w = 0; f < p.fitted.size(); ++f) {
+    sensitivity.push_back(p.fitted[f].kind == role::factor ? -1L : static_cast<long>(w++));
+  }
+  const std::size_t wanted = jacobian ? sensitivity_parameters(p).size() : 0;
+  return project(s, setup, p.m.species.size(), c, sensitivity, wanted, jacobian, r, j);
+}
+
+// The residuals of a series shared by every part of p (their spectra one
+// after the other) at the solver's values x, and their derivatives by x:
+// exact ones, or with non-negative spectra central differences.
+std::string whole_evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const vector_d& x,
+                           bool jacobian, vector_d& r, matrix_d& j) {
+  const std::size_t species = p.m.species.size();
+  trajectory c;
+  if (std::string error = stacked_concentrations(p, x, jacobian && !setup.nonnegative, c); !error.empty()) {
+    return error;
+  }
+  if (!setup.nonnegative) {
+    std::vector<long> sensitivity(x.size());
+    for (std::size_t f = 0; f < x.size(); ++f) sensitivity[f] = static_cast<long>(f);
+    return project(s, setup, species, c, sensitivity, x.size(), jacobian, r, j);
+  }
+  if (std::string error = nonnegative_at(s, setup, species, c, r); !error.empty() || !jacobian) return error;
+  j.set_size(static_cast<long>(r.size()), static_cast<long>(x.size()));
+  for (std::size_t f = 0; f < x.size(); ++f) {
+    vector_d sides[2];
+    const double h = 1e-6 * std::max(std::abs(x[f]), 1.0);  // a solver's value: ln k or the value itself
+    for (int side = 0; side < 2; ++side) {
+      vector_d moved = x;
+      moved[f] += side ? h : -h;
+      trajectory cm;
+      if (std::string e = stacked_concentrations(p, moved, false, cm); !e.empty()) return e;
+      if (std::string e = nonnegative_at(s, setup, species, cm, sides[side]); !e.empty()) return e;
+    }
+    for (std::size_t i = 0; i < r.size(); ++i) j(static_cast<long>(i), static_cast<long>(f)) = (sides[1][i] - sides[0][i]) / (2 * h);
   }
   return {};
 }
@@ -164,6 +215,14 @@ residual_model spectral_model(std::shared_ptr<const reduced_series> series, spec
   model.points = series->t.size() * series->channels;
   model.eliminated = unknown_species(setup).size() * series->channels;
   model.largest = series->largest;
+  return model;
+}
+
+residual_model shared_spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup) {
+  residual_model model = spectral_model(series, setup);
+  model.whole = [series, setup](const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+    return whole_evaluate(*series, setup, p, x, jacobian, r, j);
+  };
   return model;
 }
 

@@ -41,7 +41,9 @@ std::string part_name(const problem& p, std::size_t e, const std::string& name) 
 
 std::string data_files(const problem& p) {
   std::string text;
-  for (const problem& part : p.parts) text += (text.empty() ? "" : ", ") + part.m.data;
+  for (const problem& part : p.parts) {
+    text += (text.empty() ? "" : ", ") + (part.m.series.line != 0 ? part.m.series.file.path : part.m.data);
+  }
   return text;
 }
 

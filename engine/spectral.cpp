@@ -53,23 +53,51 @@ matrix_d unexplained(const reduced_series& s, const linear_part& l) {
   return s.data - l.known * s.known;
 }
 
-void put_column(matrix_d& j, long col, const matrix_d& m) {
-  long at = 0;
-  for (long r = 0; r < m.nr(); ++r) {
-    for (long c = 0; c < m.nc(); ++c) j(at++, col) = m(r, c);
-  }
-}
-
 // Golub and Pereyra's derivative of the projected residual R = (I - P) Y by
 // one parameter, with dU and dK the derivatives of the unknown and known
 // columns, A the unknown spectra and U+ the pseudo-inverse of U:
-// dR = -(I - P) (dU A + dK S_known) - (U+)' dU' R.
-matrix_d residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& du, const matrix_d& dk,
-                        const matrix_d& a, const matrix_d& res) {
-  matrix_d m = du * a;
-  if (dk.nc() > 0) m += dk * s.known;
-  m -= l.q * (dlib::trans(l.q) * m);
-  return -(m + dlib::trans(l.solve) * (dlib::trans(du) * res));
+// dR = -(I - P) (dU A + dK S_known) - (U+)' dU' R, as the product of two
+// thin factors, dR = -L F with L = [(I - P) dU, (I - P) dK, (U+)'] (spectra
+// rows) and F = [A; S_known; dU' R] (basis columns), so that no matrix of
+// the residual's size is made but the derivative itself.
+struct slope_factors {
+  matrix_d left, right;
+};
+
+slope_factors residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& du, const matrix_d& dk,
+                             const matrix_d& a, const matrix_d& res) {
+  const long n = du.nr(), u = du.nc(), kn = dk.nc(), width = 2 * u + kn;
+  slope_factors out;
+  out.left.set_size(n, width);
+  out.right.set_size(width, a.nc());
+  const matrix_d du_perp = du - l.q * (dlib::trans(l.q) * du);
+  dlib::set_colm(out.left, dlib::range(0, u - 1)) = du_perp;
+  dlib::set_rowm(out.right, dlib::range(0, u - 1)) = a;
+  if (kn > 0) {
+    const matrix_d dk_perp = dk - l.q * (dlib::trans(l.q) * dk);
+    dlib::set_colm(out.left, dlib::range(u, u + kn - 1)) = dk_perp;
+    dlib::set_rowm(out.right, dlib::range(u, u + kn - 1)) = s.known;
+  }
+  dlib::set_colm(out.left, dlib::range(u + kn, width - 1)) = dlib::trans(l.solve);
+  dlib::set_rowm(out.right, dlib::range(u + kn, width - 1)) = dlib::trans(du) * res;
+  return out;
+}
+
+// Writes -L F of every column's factors into the rows of j (spectrum i,
+// basis vector c at row i * basis + c), row after row.
+void put_slopes(matrix_d& j, const std::vector<slope_factors>& f, const std::vector<long>& column) {
+  if (f.empty()) return;
+  const long n = f.front().left.nr(), k = f.front().right.nc(), width = f.front().left.nc();
+  for (long i = 0; i < n; ++i) {
+    for (std::size_t g = 0; g < f.size(); ++g) {
+      const double* left = &f[g].left(i, 0);
+      for (long c = 0; c < k; ++c) {
+        double sum = 0;
+        for (long t = 0; t < width; ++t) sum += left[t] * f[g].right(t, c);
+        j(i * k + c, column[g]) = -sum;
+      }
+    }
+  }
 }
 
 // The residuals with non-negative spectra: the projected residual, then per
@@ -130,7 +158,8 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   const std::size_t n = s.t.size();
   linear_part l;
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
-  const matrix_d y = unexplained(s, l);
+  const matrix_d less_known = l.known.nc() > 0 ? unexplained(s, l) : matrix_d();
+  const matrix_d& y = l.known.nc() > 0 ? less_known : s.data;
   const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
   r.assign(static_cast<std::size_t>(res.size()), 0.0);
   std::copy(res.begin(), res.end(), r.begin());
@@ -143,6 +172,8 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (s.truncated()) dlib::set_rowm(j, j.nr() - 1) = 0;
   const matrix_d a = l.solve * y;
   const std::vector<int> unknown = unknown_species(setup);
+  std::vector<slope_factors> factors;
+  std::vector<long> columns;
   for (std::size_t f = 0; f < sensitivity.size(); ++f) {
     if (sensitivity[f] < 0) {
       dlib::set_colm(j, static_cast<long>(f)) = 0;
@@ -151,8 +182,10 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
     const std::size_t w = static_cast<std::size_t>(sensitivity[f]);
     const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
     const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
-    put_column(j, static_cast<long>(f), residual_slope(s, l, du, dk, a, res));
+    factors.push_back(residual_slope(s, l, du, dk, a, res));
+    columns.push_back(static_cast<long>(f));
   }
+  put_slopes(j, factors, columns);
   return {};
 }
 

@@ -53,6 +53,37 @@ matrix_d unexplained(const reduced_series& s, const linear_part& l) {
   return s.data - l.known * s.known;
 }
 
+// a' b, for a and b of as many rows, summed row after row so that the
+// innermost loop runs along a row of b.
+matrix_d trans_times(const matrix_d& a, const matrix_d& b) {
+  matrix_d out = dlib::zeros_matrix<double>(a.nc(), b.nc());
+  if (out.size() == 0) return out;
+  for (long i = 0; i < a.nr(); ++i) {
+    const double* row = &b(i, 0);
+    for (long x = 0; x < a.nc(); ++x) {
+      const double f = a(i, x);
+      double* to = &out(x, 0);
+      for (long c = 0; c < b.nc(); ++c) to[c] += f * row[c];
+    }
+  }
+  return out;
+}
+
+// y - q m, row after row.
+matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
+  matrix_d out = y;
+  if (out.size() == 0) return out;
+  for (long i = 0; i < y.nr(); ++i) {
+    double* to = &out(i, 0);
+    for (long a = 0; a < q.nc(); ++a) {
+      const double f = q(i, a);
+      const double* row = &m(a, 0);
+      for (long c = 0; c < y.nc(); ++c) to[c] -= f * row[c];
+    }
+  }
+  return out;
+}
+
 // Golub and Pereyra's derivative of the projected residual R = (I - P) Y by
 // one parameter, with dU and dK the derivatives of the unknown and known
 // columns, A the unknown spectra and U+ the pseudo-inverse of U:
@@ -64,22 +95,22 @@ struct slope_factors {
   matrix_d left, right;
 };
 
-slope_factors residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& du, const matrix_d& dk,
-                             const matrix_d& a, const matrix_d& res) {
+slope_factors residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& solve_t,
+                             const matrix_d& du, const matrix_d& dk, const matrix_d& a, const matrix_d& res) {
   const long n = du.nr(), u = du.nc(), kn = dk.nc(), width = 2 * u + kn;
   slope_factors out;
   out.left.set_size(n, width);
   out.right.set_size(width, a.nc());
-  const matrix_d du_perp = du - l.q * (dlib::trans(l.q) * du);
+  const matrix_d du_perp = minus_times(du, l.q, trans_times(l.q, du));
   dlib::set_colm(out.left, dlib::range(0, u - 1)) = du_perp;
   dlib::set_rowm(out.right, dlib::range(0, u - 1)) = a;
   if (kn > 0) {
-    const matrix_d dk_perp = dk - l.q * (dlib::trans(l.q) * dk);
+    const matrix_d dk_perp = minus_times(dk, l.q, trans_times(l.q, dk));
     dlib::set_colm(out.left, dlib::range(u, u + kn - 1)) = dk_perp;
     dlib::set_rowm(out.right, dlib::range(u, u + kn - 1)) = s.known;
   }
-  dlib::set_colm(out.left, dlib::range(u + kn, width - 1)) = dlib::trans(l.solve);
-  dlib::set_rowm(out.right, dlib::range(u + kn, width - 1)) = dlib::trans(du) * res;
+  dlib::set_colm(out.left, dlib::range(u + kn, width - 1)) = solve_t;
+  dlib::set_rowm(out.right, dlib::range(u + kn, width - 1)) = trans_times(du, res);
   return out;
 }
 
@@ -88,14 +119,16 @@ slope_factors residual_slope(const reduced_series& s, const linear_part& l, cons
 void put_slopes(matrix_d& j, const std::vector<slope_factors>& f, const std::vector<long>& column) {
   if (f.empty()) return;
   const long n = f.front().left.nr(), k = f.front().right.nc(), width = f.front().left.nc();
-  for (long i = 0; i < n; ++i) {
+  std::vector<double> sum(static_cast<std::size_t>(k));
+  for (long i = 0; i < n && k > 0; ++i) {
     for (std::size_t g = 0; g < f.size(); ++g) {
       const double* left = &f[g].left(i, 0);
-      for (long c = 0; c < k; ++c) {
-        double sum = 0;
-        for (long t = 0; t < width; ++t) sum += left[t] * f[g].right(t, c);
-        j(i * k + c, column[g]) = -sum;
+      std::fill(sum.begin(), sum.end(), 0.0);
+      for (long t = 0; t < width; ++t) {
+        const double* row = &f[g].right(t, 0);
+        for (long c = 0; c < k; ++c) sum[static_cast<std::size_t>(c)] += left[t] * row[c];
       }
+      for (long c = 0; c < k; ++c) j(i * k + c, column[g]) = -sum[static_cast<std::size_t>(c)];
     }
   }
 }
@@ -160,9 +193,8 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d less_known = l.known.nc() > 0 ? unexplained(s, l) : matrix_d();
   const matrix_d& y = l.known.nc() > 0 ? less_known : s.data;
-  const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
-  r.assign(static_cast<std::size_t>(res.size()), 0.0);
-  std::copy(res.begin(), res.end(), r.begin());
+  const matrix_d res = minus_times(y, l.q, trans_times(l.q, y));
+  r.assign(res.begin(), res.end());
   if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
   for (double x : r) {
     if (!std::isfinite(x)) return "the model of the series is not finite";
@@ -170,7 +202,8 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (!jacobian) return {};
   j.set_size(static_cast<long>(r.size()), static_cast<long>(sensitivity.size()));
   if (s.truncated()) dlib::set_rowm(j, j.nr() - 1) = 0;
-  const matrix_d a = l.solve * y;
+  const matrix_d solve_t = dlib::trans(l.solve);
+  const matrix_d a = trans_times(solve_t, y);
   const std::vector<int> unknown = unknown_species(setup);
   std::vector<slope_factors> factors;
   std::vector<long> columns;
@@ -182,7 +215,7 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
     const std::size_t w = static_cast<std::size_t>(sensitivity[f]);
     const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
     const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
-    factors.push_back(residual_slope(s, l, du, dk, a, res));
+    factors.push_back(residual_slope(s, l, solve_t, du, dk, a, res));
     columns.push_back(static_cast<long>(f));
   }
   put_slopes(j, factors, columns);

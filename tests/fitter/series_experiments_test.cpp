@@ -124,6 +124,17 @@ TEST(SeriesExperiments, RecoverTheConstantsAndTheSharedSpectra) {
   EXPECT_NEAR(fitted_value(read_file(dir / "again.fit.txt"), "k1"), fitted_value(fit, "k1"), 1e-9);
 }
 
+TEST(SeriesExperiments, SimulateEveryExperimentAtItsSpectrasTimes) {
+  scratch_dir dir;
+  for (const auto& [name, text] : two_runs()) write_file(dir / name, text);
+  const run_result r = run(RATEFIT_EXE, {"--simulate", "m.txt"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string two = read_file(dir / "m.two.curve.txt");
+  EXPECT_EQ(two.substr(0, two.find('\n', two.find('\n', two.find('\n') + 1) + 1) + 1),
+            "# ratefit: m.txt simulated at the times of two.txt\n# t A B C\n0 0.6 0.3 0\n");
+  EXPECT_EQ(std::count(two.begin(), two.end(), '\n'), 2 + 50);
+}
+
 struct bad_case {
   std::string file, replace, with;  // in the files of two_runs
   std::string message;

@@ -255,6 +255,7 @@ mechanism experiment_view(const mechanism& m, int e, experiment_link& link) {
   view.sigma = b ? b->sigma : m.sigma;
   view.sigma_line = b ? b->sigma_line : m.sigma_line;
   view.start = b ? b->start : m.start;
+  view.series = b ? b->series : m.series;
   link.start = b ? b->start_value : m.start_value;
   if (link.start >= 0) {
     view.starts = {m.starts[static_cast<std::size_t>(link.start)]};
@@ -296,6 +297,43 @@ values part_values(const problem& p, std::size_t e, const values& v) {
 
 std::string part_concentrations(const problem& part, const values& pv, trajectory& out) {
   return solve_part(part, pv, {}, out);
+}
+
+namespace {
+
+// Part e's concentrations after those of the parts before it in out, with
+// their derivatives by x: the part's sensitivities through g, and the
+// start time's slopes through g_start.
+std::string stack_part(const problem& p, const problem& part, const vector_d& x, bool jacobian, trajectory& out) {
+  matrix_d g;
+  vector_d g_start;
+  const values pv = part_duals(p, part, x, g, g_start);
+  trajectory c;
+  const std::vector<int> wanted = jacobian ? sensitivity_parameters(part) : std::vector<int>{};
+  if (std::string error = solve_part(part, pv, wanted, c); !error.empty()) return error;
+  out.c.insert(out.c.end(), c.c.begin(), c.c.end());
+  if (!jacobian) return {};
+  const std::size_t n = x.size(), w = wanted.size();
+  const bool moves = std::any_of(g_start.begin(), g_start.end(), [](double d) { return d != 0; });
+  const trajectory slope = moves ? start_slopes(part, pv, c, pv.starts.front()) : trajectory{};
+  for (std::size_t at = 0; at < c.c.size(); ++at) {
+    for (std::size_t f = 0; f < n; ++f) {
+      double d = moves ? slope.c[at] * g_start[f] : 0.0;
+      for (std::size_t i = 0; i < w; ++i) d += c.dc[at * w + i] * g(static_cast<long>(i), static_cast<long>(f));
+      out.dc.push_back(d);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string stacked_concentrations(const problem& p, const vector_d& x, bool jacobian, trajectory& out) {
+  out = trajectory{};
+  for (const problem& part : p.parts) {
+    if (std::string error = stack_part(p, part, x, jacobian, out); !error.empty()) return error;
+  }
+  return {};
 }
 
 std::string experiment_residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {

@@ -38,6 +38,12 @@ values part_values(const problem& p, std::size_t e, const values& v);
 // before the start time hold the initial concentrations.
 std::string part_concentrations(const problem& part, const values& pv, trajectory& out);
 
+// The concentrations of every part at its data's times, part after part
+// (rows of the first part, then of the second, ...), and with jacobian
+// their derivatives by every solver's value x of p (out.dc holds x.size()
+// per concentration), start times included.
+std::string stacked_concentrations(const problem& p, const vector_d& x, bool jacobian, trajectory& out);
+
 // The residuals of every part, part after part, and their derivatives by
 // the solver's values x of p.
 std::string experiment_residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j);

@@ -110,7 +110,7 @@ std::size_t missing_points(const problem& p) {
 }
 
 std::size_t residual_count(const problem& p) {
-  if (p.parts.empty()) return p.model.count(p);
+  if (p.parts.empty() || p.model.whole) return p.model.count(p);
   std::size_t n = 0;
   for (const problem& part : p.parts) n += residual_count(part);
   return n;
@@ -175,6 +175,7 @@ std::vector<int> sensitivity_parameters(const problem& p) {
 }
 
 std::string residuals(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+  if (!p.parts.empty() && p.model.whole) return p.model.whole(p, x, jacobian, r, j);
   if (!p.parts.empty()) return experiment_residuals(p, x, jacobian, r, j);
   const values v = from_solver(p, x);
   const std::vector<int> wanted = jacobian ? sensitivity_parameters(p) : std::vector<int>{};

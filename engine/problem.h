@@ -78,6 +78,11 @@ struct residual_model {
   std::size_t points = 0;
   std::size_t eliminated = 0;
   double largest = 0;
+  // Of a problem of parts whose residuals cannot be had part by part (one
+  // series of spectra shared by every experiment): every residual and its
+  // derivatives by the solver's values x at once. count then gives their
+  // number. Empty: the parts' residuals come part after part.
+  std::function<std::string(const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j)> whole = {};
 };
 
 // Every column line of the mechanism against its column of the data table,

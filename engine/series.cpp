@@ -60,7 +60,8 @@ series_reduction::series_reduction(std::size_t channels, const matrix_d& known, 
     known_basis_ = qr.get_q();
     known_r_ = qr.get_r();
   }
-  const long block = static_cast<long>(std::min<std::size_t>(max_rank_, channels));
+  whole_ = max_rank_ >= channels;
+  const long block = whole_ ? 1L : static_cast<long>(std::min<std::size_t>(max_rank_, channels));
   block_.set_size(std::max(block, 1L), m);
   u_.set_size(0, 0);
   v_.set_size(m, 0);
@@ -79,6 +80,10 @@ void series_reduction::add(double t, const double* row) {
     const dlib::matrix<double, 0, 1> g = dlib::trans(known_basis_) * d;
     d -= known_basis_ * g;
     known_part_.insert(known_part_.end(), g.begin(), g.end());
+  }
+  if (whole_) {
+    rows_.insert(rows_.end(), d.begin(), d.end());
+    return;
   }
   dlib::set_rowm(block_, static_cast<long>(in_block_)) = dlib::trans(d);
   if (++in_block_ == static_cast<std::size_t>(block_.nr())) fold();
@@ -121,8 +126,37 @@ void series_reduction::fold() {
   in_block_ = 0;
 }
 
+// The thin decomposition of the kept rows at once, its components at the
+// rounding level of the largest dropped as fold drops them.
+void series_reduction::decompose_rows() {
+  const long m = static_cast<long>(channels_), n = static_cast<long>(rows_.size()) / std::max(m, 1L);
+  if (n == 0) return;
+  const matrix_d rest = dlib::reshape(dlib::mat(rows_), n, m);
+  matrix_d u, v;
+  vector_d cs;
+  if (n >= m) {
+    sorted_svd(rest, u, cs, v);
+  } else {
+    sorted_svd(dlib::trans(rest), v, cs, u);
+  }
+  const std::size_t keep = kept(cs, std::min(max_rank_, channels_));
+  const double rounding = cs.empty() ? 0 : 1e-14 * cs.front();
+  for (std::size_t i = keep; i < std::min(cs.size(), channels_); ++i) {
+    out_.discarded_ss += cs[i] > rounding ? cs[i] * cs[i] : 0.0;
+  }
+  const long kk = static_cast<long>(keep);
+  u_ = kk > 0 ? matrix_d(dlib::colm(u, dlib::range(0, kk - 1))) : matrix_d(n, 0);
+  v_ = kk > 0 ? matrix_d(dlib::colm(v, dlib::range(0, kk - 1))) : matrix_d(m, 0);
+  s_.assign(cs.begin(), cs.begin() + kk);
+  rows_.clear();
+}
+
 reduced_series series_reduction::finish() {
-  fold();
+  if (whole_) {
+    decompose_rows();
+  } else {
+    fold();
+  }
   const long n = static_cast<long>(out_.t.size()), k = v_.nc(), nk = known_basis_.nc();
   matrix_d rest(n, k);
   for (long c = 0; c < k; ++c) dlib::set_colm(rest, c) = dlib::colm(u_, c) * s_[static_cast<std::size_t>(c)];

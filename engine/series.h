@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "engine/lm.h"
 
@@ -41,7 +42,9 @@ std::size_t basis_limit(std::size_t channels);
 // spectrum is folded into a thin singular value decomposition of the rows
 // seen so far, a block of them at a time (Brand's update); once the rank
 // would exceed max_rank the smallest components are dropped and their sum
-// of squares is counted as discarded.
+// of squares is counted as discarded. When the basis may hold every
+// channel, the rows (as many values as the decomposition's left factor)
+// are kept instead and decomposed once at the end.
 class series_reduction {
  public:
   series_reduction(std::size_t channels, const matrix_d& known, std::size_t max_rank);
@@ -51,7 +54,10 @@ class series_reduction {
 
  private:
   void fold();
+  void decompose_rows();
   std::size_t channels_, max_rank_;
+  bool whole_ = false;              // the basis may hold every channel: the rows are kept and decomposed once
+  std::vector<double> rows_;        // then: every spectrum's rest after the known part, row after row
   matrix_d known_basis_, known_r_;  // known spectra = trans(known_r_ * trans(known_basis_))
   vector_d known_part_;             // every spectrum's coordinates in the known basis, row after row
   matrix_d u_, v_;                  // the thin decomposition u_ diagm(s_) trans(v_) of the rest

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "engine/experiments.h"
 #include "engine/nnls.h"
 
 namespace kinetics {
@@ -52,31 +53,92 @@ matrix_d unexplained(const reduced_series& s, const linear_part& l) {
   return s.data - l.known * s.known;
 }
 
-void put_column(matrix_d& j, long col, const matrix_d& m) {
-  long at = 0;
-  for (long r = 0; r < m.nr(); ++r) {
-    for (long c = 0; c < m.nc(); ++c) j(at++, col) = m(r, c);
+// a' b, for a and b of as many rows, summed row after row so that the
+// innermost loop runs along a row of b.
+matrix_d trans_times(const matrix_d& a, const matrix_d& b) {
+  matrix_d out = dlib::zeros_matrix<double>(a.nc(), b.nc());
+  if (out.size() == 0) return out;
+  for (long i = 0; i < a.nr(); ++i) {
+    const double* row = &b(i, 0);
+    for (long x = 0; x < a.nc(); ++x) {
+      const double f = a(i, x);
+      double* to = &out(x, 0);
+      for (long c = 0; c < b.nc(); ++c) to[c] += f * row[c];
+    }
   }
+  return out;
+}
+
+// y - q m, row after row.
+matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
+  matrix_d out = y;
+  if (out.size() == 0) return out;
+  for (long i = 0; i < y.nr(); ++i) {
+    double* to = &out(i, 0);
+    for (long a = 0; a < q.nc(); ++a) {
+      const double f = q(i, a);
+      const double* row = &m(a, 0);
+      for (long c = 0; c < y.nc(); ++c) to[c] -= f * row[c];
+    }
+  }
+  return out;
 }
 
 // Golub and Pereyra's derivative of the projected residual R = (I - P) Y by
 // one parameter, with dU and dK the derivatives of the unknown and known
 // columns, A the unknown spectra and U+ the pseudo-inverse of U:
-// dR = -(I - P) (dU A + dK S_known) - (U+)' dU' R.
-matrix_d residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& du, const matrix_d& dk,
-                        const matrix_d& a, const matrix_d& res) {
-  matrix_d m = du * a;
-  if (dk.nc() > 0) m += dk * s.known;
-  m -= l.q * (dlib::trans(l.q) * m);
-  return -(m + dlib::trans(l.solve) * (dlib::trans(du) * res));
+// dR = -(I - P) (dU A + dK S_known) - (U+)' dU' R, as the product of two
+// thin factors, dR = -L F with L = [(I - P) dU, (I - P) dK, (U+)'] (spectra
+// rows) and F = [A; S_known; dU' R] (basis columns), so that no matrix of
+// the residual's size is made but the derivative itself.
+struct slope_factors {
+  matrix_d left, right;
+};
+
+slope_factors residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& solve_t,
+                             const matrix_d& du, const matrix_d& dk, const matrix_d& a, const matrix_d& res) {
+  const long n = du.nr(), u = du.nc(), kn = dk.nc(), width = 2 * u + kn;
+  slope_factors out;
+  out.left.set_size(n, width);
+  out.right.set_size(width, a.nc());
+  const matrix_d du_perp = minus_times(du, l.q, trans_times(l.q, du));
+  dlib::set_colm(out.left, dlib::range(0, u - 1)) = du_perp;
+  dlib::set_rowm(out.right, dlib::range(0, u - 1)) = a;
+  if (kn > 0) {
+    const matrix_d dk_perp = minus_times(dk, l.q, trans_times(l.q, dk));
+    dlib::set_colm(out.left, dlib::range(u, u + kn - 1)) = dk_perp;
+    dlib::set_rowm(out.right, dlib::range(u, u + kn - 1)) = s.known;
+  }
+  dlib::set_colm(out.left, dlib::range(u + kn, width - 1)) = solve_t;
+  dlib::set_rowm(out.right, dlib::range(u + kn, width - 1)) = trans_times(du, res);
+  return out;
+}
+
+// Writes -L F of every column's factors into the rows of j (spectrum i,
+// basis vector c at row i * basis + c), row after row.
+void put_slopes(matrix_d& j, const std::vector<slope_factors>& f, const std::vector<long>& column) {
+  if (f.empty()) return;
+  const long n = f.front().left.nr(), k = f.front().right.nc(), width = f.front().left.nc();
+  std::vector<double> sum(static_cast<std::size_t>(k));
+  for (long i = 0; i < n && k > 0; ++i) {
+    for (std::size_t g = 0; g < f.size(); ++g) {
+      const double* left = &f[g].left(i, 0);
+      std::fill(sum.begin(), sum.end(), 0.0);
+      for (long t = 0; t < width; ++t) {
+        const double* row = &f[g].right(t, 0);
+        for (long c = 0; c < k; ++c) sum[static_cast<std::size_t>(c)] += left[t] * row[c];
+      }
+      for (long c = 0; c < k; ++c) j(i * k + c, column[g]) = -sum[static_cast<std::size_t>(c)];
+    }
+  }
 }
 
 // The residuals with non-negative spectra: the projected residual, then per
 // channel z - R a+ with z = Q' y, a+ >= 0 the solution of min |R a - z|.
-std::string nonnegative_residuals(const reduced_series& s, const spectral_setup& setup, const problem& p,
-                                  const trajectory& c, vector_d& r) {
+std::string nonnegative_at(const reduced_series& s, const spectral_setup& setup, std::size_t species,
+                           const trajectory& c, vector_d& r) {
   linear_part l;
-  if (std::string error = linear_at(setup, c, p.m.species.size(), l); !error.empty()) return error;
+  if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d y = unexplained(s, l);
   const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
   r.assign(res.begin(), res.end());
@@ -91,6 +153,11 @@ std::string nonnegative_residuals(const reduced_series& s, const spectral_setup&
     if (!std::isfinite(x)) return "the model of the series is not finite";
   }
   return {};
+}
+
+std::string nonnegative_residuals(const reduced_series& s, const spectral_setup& setup, const problem& p,
+                                  const trajectory& c, vector_d& r) {
+  return nonnegative_at(s, setup, p.m.species.size(), c, r);
 }
 
 // The step of a central difference in a natural value.
@@ -115,34 +182,84 @@ std::string nonnegative_evaluate(const reduced_series& s, const spectral_setup& 
   return {};
 }
 
-std::string evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const trajectory& c,
-                     bool jacobian, vector_d& r, matrix_d& j) {
-  const std::size_t species = p.m.species.size(), n = s.t.size();
+// The projected residuals at concentrations c of species species, and with
+// jacobian their derivatives: column f of j by sensitivity sensitivity[f]
+// of c (wanted per concentration), or 0 where sensitivity[f] < 0.
+std::string project(const reduced_series& s, const spectral_setup& setup, std::size_t species, const trajectory& c,
+                    const std::vector<long>& sensitivity, std::size_t wanted, bool jacobian, vector_d& r,
+                    matrix_d& j) {
+  const std::size_t n = s.t.size();
   linear_part l;
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
-  const matrix_d y = unexplained(s, l);
-  const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
-  r.assign(static_cast<std::size_t>(res.size()), 0.0);
-  std::copy(res.begin(), res.end(), r.begin());
+  const matrix_d less_known = l.known.nc() > 0 ? unexplained(s, l) : matrix_d();
+  const matrix_d& y = l.known.nc() > 0 ? less_known : s.data;
+  const matrix_d res = minus_times(y, l.q, trans_times(l.q, y));
+  r.assign(res.begin(), res.end());
   if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
   for (double x : r) {
     if (!std::isfinite(x)) return "the model of the series is not finite";
   }
   if (!jacobian) return {};
-  const std::size_t wanted = sensitivity_parameters(p).size();
-  j.set_size(static_cast<long>(r.size()), static_cast<long>(p.fitted.size()));
+  j.set_size(static_cast<long>(r.size()), static_cast<long>(sensitivity.size()));
   if (s.truncated()) dlib::set_rowm(j, j.nr() - 1) = 0;
-  const matrix_d a = l.solve * y;
+  const matrix_d solve_t = dlib::trans(l.solve);
+  const matrix_d a = trans_times(solve_t, y);
   const std::vector<int> unknown = unknown_species(setup);
-  for (std::size_t f = 0, w = 0; f < p.fitted.size(); ++f) {
-    if (p.fitted[f].kind == role::factor) {
+  std::vector<slope_factors> factors;
+  std::vector<long> columns;
+  for (std::size_t f = 0; f < sensitivity.size(); ++f) {
+    if (sensitivity[f] < 0) {
       dlib::set_colm(j, static_cast<long>(f)) = 0;
       continue;
     }
+    const std::size_t w = static_cast<std::size_t>(sensitivity[f]);
     const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
     const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
-    put_column(j, static_cast<long>(f), residual_slope(s, l, du, dk, a, res));
-    ++w;
+    factors.push_back(residual_slope(s, l, solve_t, du, dk, a, res));
+    columns.push_back(static_cast<long>(f));
+  }
+  put_slopes(j, factors, columns);
+  return {};
+}
+
+std::string evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const trajectory& c,
+                     bool jacobian, vector_d& r, matrix_d& j) {
+  std::vector<long> sensitivity;
+  for (std::size_t f = 0, w = 0; f < p.fitted.size(); ++f) {
+    sensitivity.push_back(p.fitted[f].kind == role::factor ? -1L : static_cast<long>(w++));
+  }
+  const std::size_t wanted = jacobian ? sensitivity_parameters(p).size() : 0;
+  return project(s, setup, p.m.species.size(), c, sensitivity, wanted, jacobian, r, j);
+}
+
+// The residuals of a series shared by every part of p (their spectra one
+// after the other) at the solver's values x, and their derivatives by x:
+// exact ones, or with non-negative spectra central differences.
+std::string whole_evaluate(const reduced_series& s, const spectral_setup& setup, const problem& p, const vector_d& x,
+                           bool jacobian, vector_d& r, matrix_d& j) {
+  const std::size_t species = p.m.species.size();
+  trajectory c;
+  if (std::string error = stacked_concentrations(p, x, jacobian && !setup.nonnegative, c); !error.empty()) {
+    return error;
+  }
+  if (!setup.nonnegative) {
+    std::vector<long> sensitivity(x.size());
+    for (std::size_t f = 0; f < x.size(); ++f) sensitivity[f] = static_cast<long>(f);
+    return project(s, setup, species, c, sensitivity, x.size(), jacobian, r, j);
+  }
+  if (std::string error = nonnegative_at(s, setup, species, c, r); !error.empty() || !jacobian) return error;
+  j.set_size(static_cast<long>(r.size()), static_cast<long>(x.size()));
+  for (std::size_t f = 0; f < x.size(); ++f) {
+    vector_d sides[2];
+    const double h = 1e-6 * std::max(std::abs(x[f]), 1.0);  // a solver's value: ln k or the value itself
+    for (int side = 0; side < 2; ++side) {
+      vector_d moved = x;
+      moved[f] += side ? h : -h;
+      trajectory cm;
+      if (std::string e = stacked_concentrations(p, moved, false, cm); !e.empty()) return e;
+      if (std::string e = nonnegative_at(s, setup, species, cm, sides[side]); !e.empty()) return e;
+    }
+    for (std::size_t i = 0; i < r.size(); ++i) j(static_cast<long>(i), static_cast<long>(f)) = (sides[1][i] - sides[0][i]) / (2 * h);
   }
   return {};
 }
@@ -164,6 +281,14 @@ residual_model spectral_model(std::shared_ptr<const reduced_series> series, spec
   model.points = series->t.size() * series->channels;
   model.eliminated = unknown_species(setup).size() * series->channels;
   model.largest = series->largest;
+  return model;
+}
+
+residual_model shared_spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup) {
+  residual_model model = spectral_model(series, setup);
+  model.whole = [series, setup](const problem& p, const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+    return whole_evaluate(*series, setup, p, x, jacobian, r, j);
+  };
   return model;
 }
 

@@ -37,6 +37,12 @@ struct spectral_setup {
 // concentrations.
 residual_model spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup);
 
+// The same for a problem of parts (experiments) whose series are one:
+// their spectra one after the other in series, on one channel grid, and
+// one unknown spectrum per species shared by them all. Its residuals come
+// from model.whole.
+residual_model shared_spectral_model(std::shared_ptr<const reduced_series> series, spectral_setup setup);
+
 // The linear part of a spectral fit for given concentrations: the columns
 // of the unknown spectra (absorbing species, then the offset) and of the
 // known ones, and the least-squares solution operator.

@@ -39,9 +39,18 @@ std::string part_name(const problem& p, std::size_t e, const std::string& name) 
   return block < 0 ? name : name + "." + p.m.blocks[static_cast<std::size_t>(block)].name;
 }
 
+namespace {
+
+// What part was fitted to: its data file or its series.
+const std::string& data_of(const problem& part) {
+  return part.m.series.line != 0 ? part.m.series.file.path : part.m.data;
+}
+
+}  // namespace
+
 std::string data_files(const problem& p) {
   std::string text;
-  for (const problem& part : p.parts) text += (text.empty() ? "" : ", ") + part.m.data;
+  for (const problem& part : p.parts) text += (text.empty() ? "" : ", ") + data_of(part);
   return text;
 }
 
@@ -52,7 +61,7 @@ std::string part_curves(const problem& p, const values& v, const std::string& na
     const values pv = part_values(p, e, v);
     trajectory c;
     if (std::string error = concentrations(part, pv, c); !error.empty()) return error;
-    const std::string heading = "ratefit: " + p.m.file + " " + how + " " + part.m.data;
+    const std::string heading = "ratefit: " + p.m.file + " " + how + " " + data_of(part);
     out.push_back({part_name(p, e, name) + ".curve.txt", curve_file(part, pv, c, heading)});
   }
   return {};

@@ -131,6 +131,41 @@ std::string write_series_results(const std::string& name, const loaded& l, const
                      draw_series_plots(l.p, *l.spectral, o, heading, name));
 }
 
+// The rows of experiment e's spectra among those of every experiment: the
+// first, and the concentrations of its rows alone.
+std::size_t part_rows(const problem& p, std::size_t e, const trajectory& all, trajectory& out) {
+  std::size_t first = 0;
+  for (std::size_t i = 0; i < e; ++i) first += p.parts[i].data.t.size();
+  const std::size_t species = p.m.species.size(), rows = p.parts[e].data.t.size();
+  out.c.assign(all.c.begin() + static_cast<long>(first * species),
+               all.c.begin() + static_cast<long>((first + rows) * species));
+  return first;
+}
+
+// The results of a fit of several experiments to their series: NAME.fit.txt
+// and NAME.spectra.txt, and per experiment its curve file (the
+// concentrations) and both pictures, replaced together.
+std::string write_series_part_results(const std::string& name, const loaded& l, const fit_result& r,
+                                      const std::vector<std::string>& rank, const spectral_outcome& o) {
+  const problem& p = l.p;
+  const std::string heading = "ratefit: " + visible(p.m.file) + " fitted to " + visible(data_files(p));
+  std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r, rank)},
+                                {name + ".spectra.txt", spectra_file(p, *l.spectral, o, heading)}};
+  std::vector<picture> pictures;
+  for (std::size_t e = 0; e < p.parts.size(); ++e) {
+    trajectory c;
+    const std::size_t first = part_rows(p, e, o.c, c);
+    const std::string own = "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.parts[e].m.series.file.path);
+    files.push_back({part_name(p, e, name) + ".curve.txt", concentration_file(p.parts[e], c, own)});
+    for (picture& drawn : draw_series_plots(p.parts[e], *l.spectral, o, own, part_name(p, e, name), first)) {
+      pictures.push_back(std::move(drawn));
+    }
+  }
+  std::vector<std::pair<std::string, const std::string*>> texts;
+  for (const named_text& f : files) texts.push_back({f.first, &f.second});
+  return write_group(texts, pictures);
+}
+
 // The report of a fit, the rank lines of a series after it, and the results.
 std::string report_and_write(const std::string& path, const loaded& l, const fit_result& r) {
   for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
@@ -144,6 +179,7 @@ std::string report_and_write(const std::string& path, const loaded& l, const fit
   for (std::string& line : rank_lines(*l.spectral, o)) rank.push_back(std::move(line));
   for (const std::string& line : rank) std::cout << line << "\n";
   std::cout << std::endl;
+  if (!l.p.parts.empty()) return write_series_part_results(model_name(path), l, r, rank, o);
   return write_series_results(model_name(path), l, r, rank, o);
 }
 
@@ -171,6 +207,10 @@ struct read_model {
 void add_files(const std::string& path, const read_model& model, std::vector<std::string>& inputs) {
   inputs.push_back(path);
   if (!model.error.empty()) return;
+  for (const block& b : model.m.blocks) {
+    if (b.series.line != 0) inputs.push_back(b.series.file.path);
+    if (b.series.times.line != 0) inputs.push_back(b.series.times.path);
+  }
   if (model.m.series.line != 0) {
     inputs.push_back(model.m.series.file.path);
     if (model.m.series.times.line != 0) inputs.push_back(model.m.series.times.path);
@@ -276,6 +316,15 @@ loaded load_series_problem(mechanism m) {
     return {{}, m.file + ":" + std::to_string(m.sigma_line) + ": a fit to a series takes no sigma file", {}};
   }
   auto s = std::make_shared<spectral_data>();
+  if (!m.blocks.empty()) {
+    std::vector<measured> data;
+    if (std::string error = load_experiment_series(m, *s, data); !error.empty()) return {{}, error, {}};
+    const std::size_t parts = data.size();
+    problem p = make_experiments(std::move(m), std::move(data), std::vector<vector_d>(parts));
+    p.model = shared_spectral_model(s->series, s->setup);
+    p.data.t = s->series->t;
+    return {std::move(p), {}, std::move(s)};
+  }
   if (std::string error = load_series(m, *s); !error.empty()) return {{}, error, {}};
   problem p = spectral_problem(std::move(m), *s);
   return {std::move(p), {}, std::move(s)};

@@ -199,6 +199,7 @@ std::string fit_file(const problem& p, const fit_result& r, const std::vector<st
   };
   if (m.series.line != 0) {
     write_series_paths(m.series, m.lines);
+    for (const block& b : m.blocks) write_series_paths(b.series, m.lines);
   } else if (!m.blocks.empty()) {
     name_block_files(m);
   } else if (m.data_line > 0) {

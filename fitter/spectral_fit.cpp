@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "engine/experiments.h"
 #include "fitter/series_file.h"
 
 namespace kinetics {
@@ -29,14 +30,76 @@ std::string values_line(const std::string& label, const vector_d& v) {
   return text;
 }
 
+// Which species the series of m sees.
+spectral_setup setup_of(const mechanism& m) {
+  spectral_setup setup;
+  setup.absorbing = m.series.absorbing;
+  setup.offset = m.series.offset;
+  setup.nonnegative = m.series.nonnegative;
+  for (const known_spectrum& k : m.series.known) setup.known.push_back(k.species);
+  return setup;
+}
+
+// Reads the series of every experiment of m (the file's own when it has
+// none) in order, handing on each spectrum with its index in all of them.
+std::string read_every_series(const mechanism& m, const series_events& events) {
+  if (m.blocks.empty()) return read_series_file(m.series, m.start, events);
+  std::size_t before = 0, seen = 0;
+  series_events each = events;
+  each.spectrum = [&](std::size_t i, double t, const double* row) {
+    events.spectrum(before + i, t, row);
+    seen = before + i + 1;
+  };
+  for (int e : experiments_of(m)) {
+    experiment_link link;
+    const mechanism view = experiment_view(m, e, link);
+    if (std::string error = read_series_file(view.series, view.start, each); !error.empty()) return error;
+    before = seen;
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string load_experiment_series(const mechanism& m, spectral_data& out, std::vector<measured>& data) {
+  std::unique_ptr<series_reduction> reduction;
+  out.setup = setup_of(m);
+  std::string first;
+  for (int e : experiments_of(m)) {
+    experiment_link link;
+    const mechanism view = experiment_view(m, e, link);
+    measured& d = data.emplace_back();
+    series_events events;
+    events.grid = [&](const vector_d& x) -> std::string {
+      if (reduction) {
+        if (x == out.x) return {};
+        return view.series.file.path + ": its channels are not those of " + first +
+               ": the series of every experiment need the same channels (after \"series channels\")";
+      }
+      first = view.series.file.path;
+      out.x = x;
+      if (std::string error = read_known(m, x, out.known); !error.empty()) return error;
+      reduction = std::make_unique<series_reduction>(x.size(), out.known, basis_limit(x.size()));
+      return {};
+    };
+    events.spectrum = [&](std::size_t, double t, const double* row) {
+      reduction->add(t, row);
+      d.t.push_back(t);
+    };
+    if (std::string error = read_series_file(view.series, view.start, events); !error.empty()) return error;
+  }
+  out.series = std::make_shared<const reduced_series>(reduction->finish());
+  return {};
+}
+
+std::string series_concentrations(const problem& p, const values& v, trajectory& out) {
+  if (p.parts.empty()) return concentrations(p, v, out);
+  return stacked_concentrations(p, to_solver(p, v), false, out);
+}
 
 std::string load_series(const mechanism& m, spectral_data& out) {
   std::unique_ptr<series_reduction> reduction;
-  out.setup.absorbing = m.series.absorbing;
-  out.setup.offset = m.series.offset;
-  out.setup.nonnegative = m.series.nonnegative;
-  for (const known_spectrum& k : m.series.known) out.setup.known.push_back(k.species);
+  out.setup = setup_of(m);
   series_events events;
   events.grid = [&](const vector_d& x) -> std::string {
     out.x = x;
@@ -59,13 +122,13 @@ problem spectral_problem(mechanism m, const spectral_data& s) {
 }
 
 std::string spectral_outcome_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out) {
-  if (std::string e = concentrations(p, r.best, out.c); !e.empty()) return e;
+  if (std::string e = series_concentrations(p, r.best, out.c); !e.empty()) return e;
   if (std::string e = linear_at(s.setup, out.c, p.m.species.size(), out.linear); !e.empty()) return e;
   spectra_pass pass(out.linear, s.known, s.x.size());
   series_events events;
   events.grid = [](const vector_d&) { return std::string(); };
   events.spectrum = [&](std::size_t i, double, const double* row) { pass.add(i, row); };
-  if (std::string e = read_series_file(p.m.series, p.m.start, events); !e.empty()) return e;
+  if (std::string e = read_every_series(p.m, events); !e.empty()) return e;
   out.spectra = pass.spectra(s.setup.nonnegative);
   const double sigma = r.dof > 0 ? std::sqrt(r.ssr / r.dof) : 0.0;
   out.se.clear();

@@ -24,6 +24,11 @@ struct spectral_data {
 // an empty string or the error naming the file and line.
 std::string load_series(const mechanism& m, spectral_data& out);
 
+// Reads the series of every experiment of m into one reduced series, the
+// experiments' spectra one after the other (data gets every experiment's
+// times). Every series must have the same channels.
+std::string load_experiment_series(const mechanism& m, spectral_data& out, std::vector<measured>& data);
+
 // The problem of a mechanism fitted to its series: the spectra's times as
 // its data and the spectral residual model.
 problem spectral_problem(mechanism m, const spectral_data& s);
@@ -36,6 +41,10 @@ struct spectral_outcome {
   rank_report rank;
   trajectory c;      // the concentrations at the spectra's times
 };
+
+// The concentrations at the spectra's times for v, of every experiment
+// one after the other.
+std::string series_concentrations(const problem& p, const values& v, trajectory& out);
 
 // The second pass at the best values of r. Returns why there is none, or an empty string.
 std::string spectral_outcome_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out);

@@ -29,12 +29,12 @@ std::string spectra_block(const spectral_data& s, const spectral_outcome& o) {
   return text + "EOD\n";
 }
 
-std::string concentrations_block(const problem& p, const spectral_outcome& o) {
+std::string concentrations_block(const problem& p, const spectral_outcome& o, std::size_t first) {
   std::string text = "$conc << EOD\n";
   const std::size_t species = p.m.species.size();
   for (std::size_t i = 0; i < p.data.t.size(); ++i) {
     text += format_g(p.data.t[i], 15);
-    for (std::size_t sp = 0; sp < species; ++sp) text += " " + format_g(o.c.c[i * species + sp], 10);
+    for (std::size_t sp = 0; sp < species; ++sp) text += " " + format_g(o.c.c[(first + i) * species + sp], 10);
     text += "\n";
   }
   return text + "EOD\n";
@@ -50,10 +50,10 @@ std::string items(const std::string& block, const std::vector<std::string>& name
 }
 
 std::string overview_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                            const std::string& title) {
+                            const std::string& title, std::size_t first) {
   std::string text = "set terminal pngcairo size 900,800 noenhanced font 'Sans,10'\nset output\n"
                      "set grid\nset lmargin 12\nset multiplot\n";
-  text += spectra_block(s, o) + concentrations_block(p, o);
+  text += spectra_block(s, o) + concentrations_block(p, o, first);
   text += "set origin 0,0.5\nset size 1,0.5\nset title " + gnuplot_string(title) +
           "\nset ylabel 'spectrum'\nset xlabel 'channel'\nplot " + items("spectra", unknown_names(p, s)) + "\n";
   text += "set origin 0,0\nset size 1,0.5\nunset title\nset ylabel 'concentration'\nset xlabel 'time'\nplot " +
@@ -64,7 +64,7 @@ std::string overview_script(const problem& p, const spectral_data& s, const spec
 // The residuals at up to 300 times and 300 channels, from the residual
 // matrix in the series' basis.
 std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                            const std::string& title) {
+                            const std::string& title, std::size_t first) {
   const matrix_d res = basis_residual(*s.series, o.linear);
   const std::vector<std::size_t> channels = spread(s.x.size(), 300), times = spread(p.data.t.size(), 300);
   std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output\n"
@@ -75,7 +75,7 @@ std::string residual_script(const problem& p, const spectral_data& s, const spec
   double top = 0;
   for (std::size_t i : times) {
     for (std::size_t c : channels) {
-      const double v = -dlib::dot(dlib::rowm(res, static_cast<long>(i)), dlib::rowm(s.series->basis, static_cast<long>(c)));
+      const double v = -dlib::dot(dlib::rowm(res, static_cast<long>(first + i)), dlib::rowm(s.series->basis, static_cast<long>(c)));
       top = std::max(top, std::abs(v));
       text += format_g(s.x[c], 10) + " " + format_g(p.data.t[i], 10) + " " + format_g(v, 6) + "\n";
     }
@@ -88,9 +88,9 @@ std::string residual_script(const problem& p, const spectral_data& s, const spec
 }  // namespace
 
 std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                                       const std::string& title, const std::string& name) {
-  return draw_pictures({{name + ".png", overview_script(p, s, o, title), ""},
-                        {name + ".residuals.png", residual_script(p, s, o, title), ""}});
+                                       const std::string& title, const std::string& name, std::size_t first) {
+  return draw_pictures({{name + ".png", overview_script(p, s, o, title, first), ""},
+                        {name + ".residuals.png", residual_script(p, s, o, title, first), ""}});
 }
 
 }  // namespace kinetics

@@ -13,7 +13,8 @@
 namespace kinetics {
 
 // Draws both pictures for the result name, NAME.png and NAME.residuals.png.
+// p's spectra are those of o from row first on (an experiment of several).
 std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                                       const std::string& title, const std::string& name);
+                                       const std::string& title, const std::string& name, std::size_t first = 0);
 
 }  // namespace kinetics

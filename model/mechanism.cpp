@@ -191,7 +191,7 @@ struct scope_text {
   int sigma_line = 0;
   double start = 0;
   int start_line = 0;
-  series_spec series;  // of the shared lines only
+  series_spec series;  // of an experiment: its series file and times only
   named_value start_value;  // of "start NAME = VALUE"; name empty when there is none
   double temperature = 0;
   int temperature_line = 0;
@@ -405,6 +405,21 @@ std::string parse_block(cursor& c, int line, bool group, draft& d) {
   return {};
 }
 
+// A series line: in an experiment only the series file and its times,
+// the rest is shared by every experiment's series.
+std::string parse_series_in(std::string_view rest, int line, draft& d) {
+  if (d.blocks.empty()) return parse_series_line(rest, line, d.shared.series);
+  if (d.current().group) return "a group holds values only; \"series\" belongs to an experiment";
+  std::string_view word = rest;
+  while (!word.empty() && (word.front() == ' ' || word.front() == '\t')) word.remove_prefix(1);
+  word = word.substr(0, word.find_first_of(" \t"));
+  if (word == "channels" || word == "absorbing" || word == "known" || word == "offset" || word == "nonnegative") {
+    return "\"series " + std::string(word) +
+           "\" is shared by every experiment's series: it belongs before the first experiment";
+  }
+  return parse_series_line(rest, line, d.current().series);
+}
+
 // A line with an arrow is a reaction; otherwise a line that starts with a
 // keyword and a blank is that keyword's line; otherwise a line that starts
 // with a name and "=" gives a value.
@@ -431,10 +446,7 @@ std::string parse_line(std::string_view text, int line, draft& d) {
   if (word && first == "sigma") return parse_file(after, line, "sigma", s.sigma, s.sigma_line);
   if (word && first == "start") return parse_start(after, line, s);
   if (word && first == "temperature") return parse_temperature(after, line, s);
-  if (word && first == "series") {
-    if (!d.blocks.empty()) return "a series is fitted on its own: series lines do not go into an experiment";
-    return parse_series_line(after.text.substr(after.at), line, d.shared.series);
-  }
+  if (word && first == "series") return parse_series_in(after.text.substr(after.at), line, d);
   if (!first.empty() && after.take("=")) {
     named_value& v = d.assignments.emplace_back();
     v.scope = d.scope();
@@ -728,6 +740,56 @@ located check_experiments(const mechanism& m, int last) {
   return any ? located{} : located{last, "no experiment line (such as \"experiment run1\")"};
 }
 
+// The first series line of the file, in any experiment; 0: none.
+int first_series_line(const draft& d) {
+  int line = d.shared.series.line;
+  for (const scope_text& b : d.blocks) {
+    if (b.series.line != 0 && (line == 0 || b.series.line < line)) line = b.series.line;
+  }
+  return line;
+}
+
+// The first column line of the file, shared or in an experiment; 0: none.
+int column_line_of(const mechanism& m) {
+  int line = 0;
+  const auto first = [&](const std::vector<column_model>& columns) {
+    for (const column_model& c : columns) line = line == 0 ? c.line : std::min(line, c.line);
+  };
+  first(m.columns);
+  for (const block& b : m.blocks) first(b.columns);
+  return line;
+}
+
+// The series of every experiment: the shared series lines with the
+// experiment's own file and times. m.series holds the first experiment's
+// (the channels, species and known spectra are the same for all).
+located resolve_experiment_series(const draft& d, mechanism& m, int series_line) {
+  const int first = static_cast<int>(m.blocks.size());
+  int found = first;
+  for (std::size_t i = 0; i < m.blocks.size(); ++i) {
+    block& b = m.blocks[i];
+    if (b.group) continue;
+    const series_spec& own = d.blocks[i].series;
+    series_spec s = d.shared.series;
+    s.line = own.line != 0 ? own.line : s.line != 0 ? s.line : b.line;
+    if (own.file.line != 0) s.file = own.file, s.table = own.table;
+    if (own.times.line != 0 || own.step_line != 0) {
+      s.times = own.times, s.step_line = own.step_line, s.start = own.start, s.step = own.step;
+    }
+    if (s.file.line == 0) {
+      return {b.line, "experiment " + quoted(b.name) +
+                          " has no series: add \"series FILE\" or \"series table FILE\" to it"};
+    }
+    if (series_error e = resolve_series(s, m.species, m.file); e.line != 0) return {e.line, e.message};
+    b.series = std::move(s);
+    if (found == first) found = static_cast<int>(i);
+  }
+  if (found == first) return {series_line, "no experiment line (such as \"experiment run1\")"};
+  m.series = m.blocks[static_cast<std::size_t>(found)].series;
+  m.series.line = series_line;
+  return {};
+}
+
 located resolve(const draft& d, mechanism& m) {
   const int last = std::max<int>(1, static_cast<int>(m.lines.size()));
   if (d.reactions.empty()) return {last, "no reaction line (such as \"A -> B  k1 = 0.1\")"};
@@ -741,15 +803,19 @@ located resolve(const draft& d, mechanism& m) {
     return {unused.front().line, quoted(unused.front().name) +
                                      " is neither a species of a reaction nor a response factor of a column line"};
   }
-  const series_spec& series = d.shared.series;
-  if (series.line == 0) {
+  const int series_line = first_series_line(d);
+  if (series_line == 0) {
     if (located e = check_experiments(m, last); e.line != 0) return e;
-  } else if (!m.columns.empty() || !m.blocks.empty()) {
-    return {series.line, "a mechanism is fitted either to column lines or to a series; give one of them"};
+  } else if (const int columns = column_line_of(m); columns != 0) {
+    return {series_line, "a mechanism is fitted either to column lines or to a series; give one of them"};
   }
   if (located e = check_formulas(m); e.line != 0) return e;
-  m.series = series;
-  if (series_error e = resolve_series(m.series, m.species, m.file); e.line != 0) return {e.line, e.message};
+  m.series = d.shared.series;
+  if (!m.blocks.empty() && series_line != 0) {
+    if (located e = resolve_experiment_series(d, m, series_line); e.line != 0) return e;
+  } else if (series_error e = resolve_series(m.series, m.species, m.file); e.line != 0) {
+    return {e.line, e.message};
+  }
   m.data = beside(m.file, d.shared.data_line != 0 ? d.shared.data : "dat.txt");
   m.data_line = d.shared.data_line;
   if (d.shared.sigma_line != 0) m.sigma = beside(m.file, d.shared.sigma);

@@ -58,6 +58,8 @@ struct block {
   int start_value = -1;               // a named start "start t0 = VALUE" (index into mechanism::starts), or -1
   double temperature = 0;             // kelvin, when temperature_line != 0
   int temperature_line = 0;
+  series_spec series;                 // of an experiment fitted to a series: the shared lines with its own
+                                      // series file and times; series.line 0: none
 };
 
 struct mechanism {

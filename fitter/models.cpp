@@ -151,16 +151,17 @@ std::string write_series_part_results(const std::string& name, const loaded& l, 
   const std::string heading = "ratefit: " + visible(p.m.file) + " fitted to " + visible(data_files(p));
   std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r, rank)},
                                 {name + ".spectra.txt", spectra_file(p, *l.spectral, o, heading)}};
-  std::vector<picture> pictures;
+  std::vector<picture_job> jobs;
   for (std::size_t e = 0; e < p.parts.size(); ++e) {
     trajectory c;
     const std::size_t first = part_rows(p, e, o.c, c);
     const std::string own = "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.parts[e].m.series.file.path);
     files.push_back({part_name(p, e, name) + ".curve.txt", concentration_file(p.parts[e], c, own)});
-    for (picture& drawn : draw_series_plots(p.parts[e], *l.spectral, o, own, part_name(p, e, name), first)) {
-      pictures.push_back(std::move(drawn));
+    for (picture_job& job : series_picture_jobs(p.parts[e], *l.spectral, o, own, part_name(p, e, name), first)) {
+      jobs.push_back(std::move(job));
     }
   }
+  const std::vector<picture> pictures = draw_pictures(std::move(jobs));
   std::vector<std::pair<std::string, const std::string*>> texts;
   for (const named_text& f : files) texts.push_back({f.first, &f.second});
   return write_group(texts, pictures);

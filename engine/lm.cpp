@@ -144,17 +144,18 @@ struct trial {
 // whether it lowers the sum.
 trial try_step(const residual_function& f, lm_outcome& out, double lambda, const lm_settings& s) {
   trial t;
-  if (s.lower.empty()) {
+  if (!s.lower.empty()) {
+    // The point itself, so that a value cut back to a bound is on it exactly.
+    if (!box_step(out.j, out.r, out.x, lambda, s, t.x)) return t;
+    t.step.set_size(static_cast<long>(t.x.size()));
+    for (std::size_t i = 0; i < t.x.size(); ++i) t.step(static_cast<long>(i)) = t.x[i] - out.x[i];
+  } else {
     const matrix_d jtj = dlib::trans(out.j) * out.j;
     if (!damped_step(jtj, dlib::trans(out.j) * as_column(out.r), lambda, t.step)) return t;
-  } else {
-    vector_d step;
-    if (!box_step(out.j, out.r, out.x, lambda, s, step)) return t;
-    t.step = as_column(step);
+    t.x = out.x;
+    for (std::size_t i = 0; i < t.x.size(); ++i) t.x[i] += t.step(static_cast<long>(i));
   }
   ++out.trials;
-  t.x = out.x;
-  for (std::size_t i = 0; i < t.x.size(); ++i) t.x[i] += t.step(static_cast<long>(i));
   matrix_d unused;
   if (!f(t.x, false, t.r, unused).empty()) return t;
   t.ssr = sum_of_squares(t.r);
@@ -192,20 +193,17 @@ std::vector<bool> free_values(const vector_d& x, const vector_d& g, const lm_set
 }
 
 bool box_step(const matrix_d& j, const vector_d& r, const vector_d& x, double lambda, const lm_settings& s,
-              vector_d& step) {
+              vector_d& to) {
   const column g = dlib::trans(j) * as_column(r);
   const std::vector<bool> free = free_values(x, as_vector(g), s);
   const matrix_d jf = free_columns(j, free);
   column part;
   if (jf.nc() == 0 || !damped_step(dlib::trans(jf) * jf, dlib::trans(jf) * as_column(r), lambda, part)) return false;
-  step.assign(x.size(), 0.0);
+  to = x;
   for (std::size_t i = 0, k = 0; i < x.size(); ++i) {
-    if (free[i]) step[i] = part(static_cast<long>(k++));
+    if (free[i]) to[i] += part(static_cast<long>(k++));
   }
-  vector_d moved = x;
-  for (std::size_t i = 0; i < x.size(); ++i) moved[i] += step[i];
-  moved = into_box(moved, s);
-  for (std::size_t i = 0; i < x.size(); ++i) step[i] = moved[i] - x[i];
+  to = into_box(to, s);
   return true;
 }
 

@@ -85,10 +85,10 @@ vector_d into_box(const vector_d& x, const lm_settings& s);
 std::vector<bool> free_values(const vector_d& x, const vector_d& g, const lm_settings& s);
 
 // The damped step from x, within the box of s: the step of the free values
-// alone (0 for the others), cut back so that x + step stays in the box.
+// alone (the others stay), cut back into the box; to is where it leads.
 // False when there is none.
 bool box_step(const matrix_d& j, const vector_d& r, const vector_d& x, double lambda, const lm_settings& s,
-              vector_d& step);
+              vector_d& to);
 
 // Minimises the sum of squares of f from x0 with Marquardt's scaling of the
 // damping. A trial step that fails or does not lower the sum raises the

@@ -115,20 +115,27 @@ TEST(BoxStep, MovesTheFreeValuesAndCutsBackIntoTheBox) {
     s.upper = c.upper;
     matrix_d j = dlib::identity_matrix<double>(2);
     const vector_d r{c.x[0] - c.target[0], c.x[1] - c.target[1]};
-    vector_d step;
-    ASSERT_TRUE(box_step(j, r, c.x, 0, s, step));
-    EXPECT_NEAR(step[0], c.step[0], 1e-12) << c.step[0];
-    EXPECT_NEAR(step[1], c.step[1], 1e-12) << c.step[1];
+    vector_d to;
+    ASSERT_TRUE(box_step(j, r, c.x, 0, s, to));
+    EXPECT_NEAR(to[0] - c.x[0], c.step[0], 1e-12) << c.step[0];
+    EXPECT_NEAR(to[1] - c.x[1], c.step[1], 1e-12) << c.step[1];
+
   }
   lm_settings s;
   s.lower = {0, 0};
   s.upper = {1, 1};
-  vector_d step;
+  vector_d to;
   // Both on a bound that the gradient pushes past: no step at all.
-  EXPECT_FALSE(box_step(dlib::identity_matrix<double>(2), {1, -1}, {0, 1}, 0, s, step));
+  EXPECT_FALSE(box_step(dlib::identity_matrix<double>(2), {1, -1}, {0, 1}, 0, s, to));
   EXPECT_EQ(free_values({0, 1}, {1, -1}, s), (std::vector<bool>{false, false}));
   EXPECT_EQ(free_values({0, 1}, {-1, 1}, s), (std::vector<bool>{true, true}));
   EXPECT_EQ(into_box({-1, 2}, s), (vector_d{0, 1}));
+  // Cut back onto a bound exactly, though x + (bound - x) need not be it.
+  lm_settings ln_bound;
+  ln_bound.lower = {std::log(0.25)};
+  ln_bound.upper = {INFINITY};
+  ASSERT_TRUE(box_step(dlib::identity_matrix<double>(1), {3}, {std::log(0.3)}, 0, ln_bound, to));
+  EXPECT_EQ(to[0], std::log(0.25));
 }
 
 // The decay fitted within boxes: converged on the bound that cuts the

@@ -309,7 +309,8 @@ fit_result at_bounds(const problem& p, const fit_settings& settings, const lm_ou
   }
   inner.j.set_size(best.j.nr(), static_cast<long>(inner.x.size()));
   for (std::size_t i = 0, k = 0; i < best.x.size(); ++i) {
-    if (!std::binary_search(held.begin(), held.end(), i)) dlib::set_colm(inner.j, static_cast<long>(k++)) = dlib::colm(best.j, static_cast<long>(i));
+    if (std::binary_search(held.begin(), held.end(), i)) continue;
+    dlib::set_colm(inner.j, static_cast<long>(k++)) = dlib::colm(best.j, static_cast<long>(i));
   }
   out.x = inner.x;
   out.best = from_solver(q, inner.x);

@@ -56,12 +56,14 @@ TEST(MechanismBounds, ErrorsNameTheLine) {
       {"A -> B k = 0.1\nA = -1 >= 0\n", "m.txt:2: \"A\" = -1 is below its lower bound 0"},
       {"A -> B k = 0.01 >= 0.1\n", "m.txt:1: \"k\" = 0.01 is below its lower bound 0.1"},
       {"A -> B k = 0.1\nA = 1 >= 0 >= 1\n", "m.txt:2: \">=\" is given twice for one value"},
-      {"A -> B k = 0.1 >=-1\n", "m.txt:1: the lower bound -1 of rate constant \"k\" is below 0; rate constants are at least 0"},
+      {"A -> B k = 0.1 >=-1\n",
+       "m.txt:1: the lower bound -1 of rate constant \"k\" is below 0; rate constants are at least 0"},
       {"A -> B k = 0.1\nA = 1 <= x\n", "m.txt:2: \"x\" is not a number"},
       {"A -> B k = 0.1\nA = 1 >=\n", "m.txt:2: expected a number, found the end of the line"},
       {"A -> B k = 2 * q >= 0\nq = 1\n", "m.txt:1: \"k\" follows from its expression and takes no bounds"},
       {"A -> B k = 0.1\nstart t0 = 3 <= 2\n", "m.txt:2: \"t0\" = 3 is above its upper bound 2"},
-      {"A -> B k = 0.1\nA = 1 <= 2 fixed fixed\n", "m.txt:2: expected \"fixed\" or the end of the line, found \"fixed\""},
+      {"A -> B k = 0.1\nA = 1 <= 2 fixed fixed\n",
+       "m.txt:2: expected \"fixed\" or the end of the line, found \"fixed\""},
   };
   for (const auto& c : cases) {
     mechanism m;

@@ -4,11 +4,20 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "engine/profile.h"
 #include "engine/stats.h"
 
 namespace kinetics {
 
 namespace {
+
+// Where in p.fitted the value f is fitted, or p.fitted.size().
+std::size_t position_in(const problem& p, const free_value& f) {
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    if (p.fitted[i].kind == f.kind && p.fitted[i].index == f.index) return i;
+  }
+  return p.fitted.size();
+}
 
 // Where in p.fitted rate constant rate is fitted, or p.fitted.size().
 std::size_t position_of(const problem& p, int rate) {
@@ -41,7 +50,73 @@ double profile_ssr(const problem& q, int rate, double u, vector_d& warm, const l
   return o.ssr;
 }
 
+// The bounds of fitted value i of p in the solver's terms.
+std::pair<double, double> solver_bounds(const problem& p, std::size_t i) {
+  const named_value& v = describe(p, i);
+  const role kind = p.fitted[i].kind;
+  const double lower = is_rate(kind) && !(v.lower > 0) ? -INFINITY : to_solver_value(kind, v.lower);
+  return {lower, v.upper < INFINITY ? to_solver_value(kind, v.upper) : INFINITY};
+}
+
 }  // namespace
+
+void set_box(const problem& p, lm_settings& s) {
+  s.lower.clear();
+  s.upper.clear();
+  bool any = false;
+  for (std::size_t i = 0; i < p.fitted.size(); ++i) {
+    const auto [lower, upper] = solver_bounds(p, i);
+    s.lower.push_back(lower);
+    s.upper.push_back(upper);
+    any = any || lower > -INFINITY || upper < INFINITY;
+  }
+  if (!any) s.lower.clear(), s.upper.clear();
+}
+
+std::vector<std::size_t> on_bounds(const vector_d& x, const lm_settings& s) {
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; !s.lower.empty() && i < x.size(); ++i) {
+    if (x[i] <= s.lower[i] || x[i] >= s.upper[i]) out.push_back(i);
+  }
+  return out;
+}
+
+problem holding_at_bounds(const problem& p, const std::vector<std::size_t>& held, const vector_d& x) {
+  problem q = p;
+  q.base = from_solver(p, x);
+  lm_settings box;
+  set_box(p, box);
+  for (auto at = held.rbegin(); at != held.rend(); ++at) {
+    const free_value f = p.fitted[*at];
+    const named_value& v = describe(p, *at);
+    value_list(q.base, f.kind)[static_cast<std::size_t>(f.index)] = x[*at] <= box.lower[*at] ? v.lower : v.upper;
+    q.fitted.erase(q.fitted.begin() + static_cast<long>(*at));
+  }
+  return q;
+}
+
+double limit_from_bound(const problem& p, const problem& q, std::size_t h, double ssr, int dof, const lm_settings& s) {
+  // q with value h fitted again, and x in its terms.
+  problem one = q;
+  const free_value f = p.fitted[h];
+  std::size_t at = 0;
+  while (at < one.fitted.size() && position_in(p, one.fitted[at]) < h) ++at;
+  one.fitted.insert(one.fitted.begin() + static_cast<long>(at), f);
+  vector_d y = to_solver(one, one.base);
+  lm_settings box = s;
+  set_box(one, box);
+  const bool at_lower = !box.lower.empty() && y[at] <= box.lower[at];
+  // The first move: the standard error of the value with all others held.
+  vector_d r;
+  matrix_d j;
+  if (!residuals(one, y, true, r, j).empty()) return NAN;
+  const double length = std::sqrt(dlib::sum(dlib::squared(dlib::colm(j, static_cast<long>(at)))));
+  const double s2 = q.weight.empty() ? ssr / std::max(dof, 1) : 1.0;
+  const double step = length > 0 ? std::sqrt(s2) / length : 1e-3 * (std::abs(y[at]) + 1);
+  const double reach = is_rate(f.kind) ? 23 : 1e10 * (std::abs(y[at]) + step);
+  const double u = profile_side(one, y, ssr, at, step, one_sided_threshold(q, ssr, dof), box, at_lower ? 1 : -1, reach);
+  return to_natural_value(f.kind, u);
+}
 
 problem holding_at_zero(const problem& p, const std::vector<int>& rates) {
   problem q = p;
@@ -59,7 +134,7 @@ std::vector<int> vanishing_rates(const problem& p, const fit_result& failed, con
   if (x.empty()) return out;
   const double ssr = ssr_at(p, x);
   for (std::size_t i = 0; i < x.size(); ++i) {
-    if (p.fitted[i].kind != role::rate) continue;
+    if (p.fitted[i].kind != role::rate || describe(p, i).lower > 0) continue;  // a bound above 0 holds it
     vector_d zero = x;
     zero[i] = -INFINITY;
     if (ssr_at(p, zero) - ssr <= 1e-6 * ssr + s.absolute_ssr) out.push_back(p.fitted[i].index);
@@ -121,14 +196,14 @@ double upper_limit(const problem& q, int rate, const vector_d& x, double ssr, in
   // Up by decades from a millionth of its start, down when that is already above.
   for (double u = 1e-6 * scale; hi == 0 && u <= 1e12 * scale && !failed; u *= 10) (above(u, failed) ? hi : lo) = u;
   if (failed) return NAN;
-  if (hi == 0) return INFINITY;
+  if (hi == 0) return q.m.rates[static_cast<std::size_t>(rate)].upper;  // infinite without a bound
   for (double u = hi / 10; lo == 0 && u > 1e-12 * scale && !failed; u /= 10) (above(u, failed) ? hi : lo) = u;
   if (lo == 0) return failed ? NAN : hi;
   for (int i = 0; i < 40 && hi / lo > 1 + 1e-6 && !failed; ++i) {
     const double mid = std::sqrt(lo * hi);
     (above(mid, failed) ? hi : lo) = mid;
   }
-  return failed ? NAN : std::sqrt(lo * hi);
+  return failed ? NAN : std::min(std::sqrt(lo * hi), q.m.rates[static_cast<std::size_t>(rate)].upper);
 }
 
 }  // namespace kinetics
@@ -215,7 +290,7 @@ void release(const problem& q, int rate, values& warm) {
   };
   double u = 1e-6 * scale;
   while (u < 1e3 * scale && ssr(10 * u) < ssr(u)) u *= 10;
-  warm.k[static_cast<std::size_t>(rate)] = u;
+  warm.k[static_cast<std::size_t>(rate)] = std::min(u, q.m.rates[static_cast<std::size_t>(rate)].upper);
 }
 
 }  // namespace

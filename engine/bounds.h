@@ -10,6 +10,30 @@
 
 namespace kinetics {
 
+// The box of p's fitted values in the solver's terms, from the bounds ">= LO"
+// and "<= HI" of their lines, into s.lower and s.upper; both left empty when
+// no fitted value has a bound, so that such a search is the one without a
+// box. A rate constant's bound is one of ln k, and its lower bound 0 is no
+// bound of the box: it is the one that fit_at_zero holds.
+void set_box(const problem& p, lm_settings& s);
+
+// The fitted values of p (positions in p.fitted) on a bound of the box of s
+// at the solver's values x.
+std::vector<std::size_t> on_bounds(const vector_d& x, const lm_settings& s);
+
+// p with the fitted values at positions held (in increasing order) no
+// longer fitted, each held at the bound of its line it is on at x, every
+// other base value that of x.
+problem holding_at_bounds(const problem& p, const std::vector<std::size_t>& held, const vector_d& x);
+
+// The one-sided 95 % limit of the value at position h of p, held at a bound
+// in q (holding_at_bounds of p): the value up to which the sum of squares,
+// every value of q fitted again within its bounds, stays below the
+// one-sided threshold of the minimum with sum ssr and dof degrees of
+// freedom; its other bound when it stays below up to there, infinite when
+// the data do not bound it, NaN when it cannot be computed.
+double limit_from_bound(const problem& p, const problem& q, std::size_t h, double ssr, int dof, const lm_settings& s);
+
 // p with the rate constants rates (indices into p.m.rates) held at 0: no
 // longer fitted, 0 in its base values.
 problem holding_at_zero(const problem& p, const std::vector<int>& rates);

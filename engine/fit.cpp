@@ -49,11 +49,13 @@ residual_function within_reach(const problem& p, const vector_d& x0, const resid
 }
 
 // Values that differ by less than a ten-thousandth, or (with standard
-// errors) by less than one standard error, belong to the same minimum.
+// errors) by less than one standard error, belong to the same minimum. A
+// value held at a bound has no standard error.
 bool same_values(const vector_d& a, const vector_d& b, const std::vector<estimate>& e = {}) {
   for (std::size_t i = 0; i < a.size(); ++i) {
     const double d = std::abs(a[i] - b[i]);
-    if (d > 1e-4 * (std::abs(a[i]) + std::abs(b[i])) + 1e-12 && (e.empty() || d > e[i].se)) return false;
+    if (d > 1e-4 * (std::abs(a[i]) + std::abs(b[i])) + 1e-12 && (e.empty() || std::isnan(e[i].se) || d > e[i].se))
+      return false;
   }
   return true;
 }
@@ -237,10 +239,11 @@ bool run_starts(const problem& p, const std::vector<vector_d>& starts, const lm_
                 const residual_function& f, fit_result& out, lm_outcome& best) {
   std::vector<lm_outcome> outcomes(starts.size());
   run_tasks(starts.size(), [&](std::size_t i) {
-    outcomes[i] = levenberg_marquardt(within_reach(p, starts[i], f), starts[i], lm);
+    const vector_d x0 = into_box(starts[i], lm);
+    outcomes[i] = levenberg_marquardt(within_reach(p, x0, f), x0, lm);
   });
   for (std::size_t i = 0; i < starts.size(); ++i) {
-    const vector_d& x0 = starts[i];
+    const vector_d x0 = into_box(starts[i], lm);
     lm_outcome& o = outcomes[i];
     out.evaluations += o.evaluations;
     out.jacobians += o.jacobians;
@@ -267,6 +270,87 @@ fit_result fit_within(const problem& p, const fit_settings& settings) {
   return out;
 }
 
+// The estimate of a value held at its bound: no standard error, no t
+// interval, and a profile from the bound to its one-sided limit.
+estimate held_estimate(double bound, double limit) {
+  estimate e;
+  e.value = bound;
+  e.se = e.t_low = e.t_high = NAN;
+  e.profile_low = std::min(bound, limit);
+  e.profile_high = std::max(bound, limit);
+  e.at_bound = true;
+  return e;
+}
+
+// r, the result of q (p with the values at positions held at their bounds),
+// in the terms of p: the held values with the estimates of held_estimate.
+void expand_held(const problem& p, const problem& q, const std::vector<std::size_t>& held, const lm_settings& lm,
+                 fit_result& r) {
+  const std::size_t n = p.fitted.size();
+  const fit_result inner = r;
+  r.x.assign(n, 0.0);
+  r.estimates.assign(n, estimate{});
+  r.correlation = dlib::uniform_matrix<double>(static_cast<long>(n), static_cast<long>(n), NAN);
+  std::vector<long> from(n, -1);
+  for (std::size_t i = 0, k = 0; i < n; ++i) {
+    if (!std::binary_search(held.begin(), held.end(), i)) from[i] = static_cast<long>(k++);
+  }
+  const vector_d at = to_solver(p, inner.best);
+  for (std::size_t i = 0; i < n; ++i) {
+    r.x[i] = at[i];
+    if (from[i] < 0) {
+      const double bound = value_list(inner.best, p.fitted[i].kind)[static_cast<std::size_t>(p.fitted[i].index)];
+      const double limit = limit_from_bound(p, q, i, inner.ssr, inner.dof, lm);
+      r.estimates[i] = held_estimate(bound, limit);
+      const bool lower = r.x[i] <= lm.lower[i];
+      r.warnings.push_back(value_name(p, i) + " is at its bound " + format_g(bound, 10) + ": " +
+                           (lower ? "raising" : "lowering") + " it would raise the sum of squares; its one-sided " +
+                           (lower ? "upper" : "lower") + " 95 % limit is " + format_g(limit, 6) +
+                           ", and the other values' errors hold with it at " + format_g(bound, 10));
+      continue;
+    }
+    r.estimates[i] = inner.estimates[static_cast<std::size_t>(from[i])];
+    for (std::size_t k = 0; k < n; ++k) {
+      if (from[k] >= 0) r.correlation(static_cast<long>(i), static_cast<long>(k)) = inner.correlation(from[i], from[k]);
+    }
+  }
+}
+
+// The end of a fit whose best minimum has values on bounds of the box: the
+// statistics, profiles and tests of p with them held there (they count as
+// not fitted), and each held value's one-sided limit from the profile.
+fit_result at_bounds(const problem& p, const fit_settings& settings, const lm_outcome& best,
+                     const std::vector<std::size_t>& held, fit_result& out) {
+  const problem q = holding_at_bounds(p, held, best.x);
+  const lm_settings lm = search_settings(q, settings);
+  lm_outcome inner = best;
+  inner.x.clear();
+  for (std::size_t i = 0; i < best.x.size(); ++i) {
+    if (!std::binary_search(held.begin(), held.end(), i)) inner.x.push_back(best.x[i]);
+  }
+  inner.j.set_size(best.j.nr(), static_cast<long>(inner.x.size()));
+  for (std::size_t i = 0, k = 0; i < best.x.size(); ++i) {
+    if (std::binary_search(held.begin(), held.end(), i)) continue;
+    dlib::set_colm(inner.j, static_cast<long>(k++)) = dlib::colm(best.j, static_cast<long>(i));
+  }
+  out.x = inner.x;
+  out.best = from_solver(q, inner.x);
+  if (auto [status, error] = check_bounds(q, out, best.r, lm); !error.empty()) return failed(out, status, error);
+  if (std::string error = statistics(q, inner, out); !error.empty()) {
+    return failed(out, fit_status::not_determined, error);
+  }
+  if (settings.profiles) add_profiles(q, lm, out);
+  expand_held(p, q, held, search_settings(p, settings), out);
+  const vector_d best_values = natural_values(p, out.x);
+  for (const start_outcome& s : out.starts) {
+    out.same_minimum += s.failure.empty() && same_values(s.to, best_values, out.estimates);
+  }
+  warn_rivals(p, out);
+  warn_systematic(p, best.r, out);
+  if (std::chrono::steady_clock::now() >= lm.deadline) return out_of_time(p, out, -1, out.x);
+  return out;
+}
+
 }  // namespace
 
 lm_settings search_settings(const problem& p, const fit_settings& s) {
@@ -274,6 +358,7 @@ lm_settings search_settings(const problem& p, const fit_settings& s) {
   l.max_iterations = s.max_iterations;
   l.deadline = p.solver.deadline;
   set_rounding(p, l);
+  set_box(p, l);
   return l;
 }
 
@@ -305,13 +390,16 @@ fit_result fit_without_bounds(const problem& p, const fit_settings& settings) {
   }
   if (!best.failure.empty()) return failed(out, fit_status::no_minimum, out.starts.front().failure);
   const int evaluations = best.evaluations, jacobians = best.jacobians;
-  polish(f, best);
+  polish(f, best, lm);
   out.evaluations += best.evaluations - evaluations;
   out.jacobians += best.jacobians - jacobians;
   out.x = best.x;
   out.best = from_solver(p, best.x);
   out.iterations = best.iterations;
   out.ssr = best.ssr;
+  if (const std::vector<std::size_t> held = on_bounds(best.x, lm); !held.empty()) {
+    return at_bounds(p, settings, best, held, out);
+  }
   if (auto [status, error] = check_bounds(p, out, best.r, lm); !error.empty()) return failed(out, status, error);
   if (std::string error = statistics(p, best, out); !error.empty()) {
     return failed(out, fit_status::not_determined, error);

@@ -42,6 +42,7 @@ struct estimate {
   double t_low = 0, t_high = 0;
   double profile_low = NAN, profile_high = NAN;
   bool at_zero = false;  // a rate constant held at its bound 0: no se or t interval, profile [0, upper limit]
+  bool at_bound = false;  // held at a bound of its line: no se or t interval, profile from the bound to its limit
 };
 
 // The fitted values a failed fit blames (positions in problem::fitted).

@@ -83,6 +83,31 @@ bool small_step(const column& step, const vector_d& x, double relative) {
   return true;
 }
 
+vector_d as_vector(const column& c) {
+  vector_d v(static_cast<std::size_t>(c.size()));
+  for (long i = 0; i < c.size(); ++i) v[static_cast<std::size_t>(i)] = c(i);
+  return v;
+}
+
+// The columns of j of the free values.
+matrix_d free_columns(const matrix_d& j, const std::vector<bool>& free) {
+  std::vector<long> keep;
+  for (std::size_t i = 0; i < free.size(); ++i) {
+    if (free[i]) keep.push_back(static_cast<long>(i));
+  }
+  matrix_d out(j.nr(), static_cast<long>(keep.size()));
+  for (std::size_t c = 0; c < keep.size(); ++c) dlib::set_colm(out, static_cast<long>(c)) = dlib::colm(j, keep[c]);
+  return out;
+}
+
+// The gradient test at out; within a box, of the free values alone (none
+// free: every direction of descent leaves the box).
+bool at_minimum(const lm_outcome& out, const normal_equations& n, const lm_settings& s) {
+  if (s.lower.empty()) return gradient_vanishes(out.j, out.r, n, s);
+  const matrix_d j = free_columns(out.j, free_values(out.x, as_vector(n.g), s));
+  return j.nc() == 0 || gradient_vanishes(j, out.r, normal_of(j, out.r), s);
+}
+
 void fail(lm_outcome& out, termination reason, std::string why) {
   out.reason = reason;
   out.failure = std::move(why);
@@ -91,7 +116,7 @@ void fail(lm_outcome& out, termination reason, std::string why) {
 // Whether x, where the search ended, is a minimum: the residuals are at the
 // rounding floor, or the gradient vanishes.
 void judge_end(lm_outcome& out, const normal_equations& n, const lm_settings& s, termination reason, const char* why) {
-  if (at_rounding(out.r, s) || gradient_vanishes(out.j, out.r, n, s)) return;
+  if (at_rounding(out.r, s) || at_minimum(out, n, s)) return;
   fail(out, reason, std::string(why) + ", but the gradient of the sum of squares is not zero there");
 }
 
@@ -125,13 +150,22 @@ struct trial {
   double ssr = NAN;
 };
 
-// One damped step from out's values; lowers says whether it lowers the sum.
-trial try_step(const residual_function& f, lm_outcome& out, const normal_equations& n, double lambda) {
+// One damped step from out's values, within the box of s; lowers says
+// whether it lowers the sum.
+trial try_step(const residual_function& f, lm_outcome& out, const normal_equations& n, double lambda,
+               const lm_settings& s) {
   trial t;
-  if (!damped_step(n.jtj, n.g, lambda, t.step)) return t;
+  if (!s.lower.empty()) {
+    // The point itself, so that a value cut back to a bound is on it exactly.
+    if (!box_step(out.j, out.r, out.x, lambda, s, t.x)) return t;
+    t.step.set_size(static_cast<long>(t.x.size()));
+    for (std::size_t i = 0; i < t.x.size(); ++i) t.step(static_cast<long>(i)) = t.x[i] - out.x[i];
+  } else {
+    if (!damped_step(n.jtj, n.g, lambda, t.step)) return t;
+    t.x = out.x;
+    for (std::size_t i = 0; i < t.x.size(); ++i) t.x[i] += t.step(static_cast<long>(i));
+  }
   ++out.trials;
-  t.x = out.x;
-  for (std::size_t i = 0; i < t.x.size(); ++i) t.x[i] += t.step(static_cast<long>(i));
   matrix_d unused;
   if (!f(t.x, false, t.r, unused).empty()) return t;
   t.ssr = sum_of_squares(t.r);
@@ -152,6 +186,36 @@ std::string accept(const residual_function& f, lm_outcome& out, trial& t) {
 }
 
 }  // namespace
+
+vector_d into_box(const vector_d& x, const lm_settings& s) {
+  if (s.lower.empty()) return x;
+  vector_d out = x;
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = std::min(std::max(out[i], s.lower[i]), s.upper[i]);
+  return out;
+}
+
+std::vector<bool> free_values(const vector_d& x, const vector_d& g, const lm_settings& s) {
+  std::vector<bool> free(x.size(), true);
+  for (std::size_t i = 0; !s.lower.empty() && i < x.size(); ++i) {
+    free[i] = !((x[i] <= s.lower[i] && g[i] > 0) || (x[i] >= s.upper[i] && g[i] < 0));
+  }
+  return free;
+}
+
+bool box_step(const matrix_d& j, const vector_d& r, const vector_d& x, double lambda, const lm_settings& s,
+              vector_d& to) {
+  const column g = dlib::trans(j) * as_column(r);
+  const std::vector<bool> free = free_values(x, as_vector(g), s);
+  const matrix_d jf = free_columns(j, free);
+  column part;
+  if (jf.nc() == 0 || !damped_step(dlib::trans(jf) * jf, dlib::trans(jf) * as_column(r), lambda, part)) return false;
+  to = x;
+  for (std::size_t i = 0, k = 0; i < x.size(); ++i) {
+    if (free[i]) to[i] += part(static_cast<long>(k++));
+  }
+  to = into_box(to, s);
+  return true;
+}
 
 double sum_of_squares(const vector_d& r) {
   double s = 0;
@@ -179,7 +243,7 @@ bool at_rounding(const vector_d& r, const lm_settings& s) {
 lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x0, const lm_settings& s) {
   lm_outcome out;
   const residual_function f = counted(model, out);
-  out.x = x0;
+  out.x = into_box(x0, s);
   const auto late = [&s] { return std::chrono::steady_clock::now() >= s.deadline; };
   if (const std::string error = evaluate(f, out.x, out.r, out.j); !error.empty()) {
     if (late()) {
@@ -206,7 +270,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
            "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps");
       return out;
     }
-    trial t = try_step(f, out, n, lambda);
+    trial t = try_step(f, out, n, lambda, s);
     if (!t.lowers) {
       lambda *= 10;  // a failed or useless trial: damp more and try again
       continue;
@@ -219,7 +283,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
     ++out.iterations;
     lambda = std::max(lambda / 10, 1e-12);
     n = normal_of(out.j, out.r);
-    if (gradient_vanishes(out.j, out.r, n, s)) return out;
+    if (at_minimum(out, n, s)) return out;
     if (small) {
       judge_end(out, n, s, termination::not_minimum, "the fit converged");
       return out;
@@ -230,9 +294,13 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
 }
 
 void polish(const residual_function& model, lm_outcome& minimum, int max_steps) {
+  polish(model, minimum, lm_settings{}, max_steps);
+}
+
+void polish(const residual_function& model, lm_outcome& minimum, const lm_settings& s, int max_steps) {
   const residual_function f = counted(model, minimum);
   for (int i = 0; i < max_steps; ++i) {
-    trial t = try_step(f, minimum, normal_of(minimum.j, minimum.r), 0);
+    trial t = try_step(f, minimum, normal_of(minimum.j, minimum.r), 0, s);
     if (!t.lowers || !accept(f, minimum, t).empty()) return;
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }

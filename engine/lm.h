@@ -36,6 +36,11 @@ struct lm_settings {
   // residual, whose rounding is absolute_ssr.
   std::vector<std::size_t> group_ends;
   vector_d group_floors;
+  // The box the values stay in, in the solver's terms: lower[i] <= x[i] <=
+  // upper[i], infinite where a value has no bound. Empty: no box. A trial
+  // step moves only the values free to move (see free_values), is cut back
+  // into the box, and the gradient test holds for the free values alone.
+  vector_d lower, upper;
   // The search ends, out of time, at the first trial step begun after this.
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
@@ -71,6 +76,20 @@ vector_d group_sums(const vector_d& r, const lm_settings& s);
 // squares at most its floor.
 bool at_rounding(const vector_d& r, const lm_settings& s);
 
+// x moved into the box of s: every value clamped to its bounds.
+vector_d into_box(const vector_d& x, const lm_settings& s);
+
+// Which values of x are free to move: all but those on a bound of s's box
+// that the gradient g of the sum of squares (J' r) pushes past it, where
+// lowering the sum would leave the box.
+std::vector<bool> free_values(const vector_d& x, const vector_d& g, const lm_settings& s);
+
+// The damped step from x, within the box of s: the step of the free values
+// alone (the others stay), cut back into the box; to is where it leads.
+// False when there is none.
+bool box_step(const matrix_d& j, const vector_d& r, const vector_d& x, double lambda, const lm_settings& s,
+              vector_d& to);
+
 // Minimises the sum of squares of f from x0 with Marquardt's scaling of the
 // damping. A trial step that fails or does not lower the sum raises the
 // damping and is tried again. Converges when an accepted step changes the
@@ -82,5 +101,7 @@ lm_outcome levenberg_marquardt(const residual_function& f, const vector_d& x0, c
 // sum, at most max_steps: the values then no longer depend, to the digits a
 // report shows, on the path that led there.
 void polish(const residual_function& f, lm_outcome& minimum, int max_steps = 20);
+// The same within the box of s.
+void polish(const residual_function& f, lm_outcome& minimum, const lm_settings& s, int max_steps = 20);
 
 }  // namespace kinetics

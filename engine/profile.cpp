@@ -25,6 +25,10 @@ struct profiler {
     };
     vector_d start = warm;
     start.erase(start.begin() + static_cast<long>(j));
+    if (!settings.lower.empty() && settings.lower.size() == warm.size()) {  // the others' box
+      settings.lower.erase(settings.lower.begin() + static_cast<long>(j));
+      settings.upper.erase(settings.upper.begin() + static_cast<long>(j));
+    }
     if (start.empty()) {
       vector_d r;
       matrix_d unused;
@@ -40,14 +44,20 @@ struct profiler {
 
 // Where on one side (direction +1 or -1) the profile crosses the threshold:
 // doubling moves until it does, then regula falsi (Illinois) on the root of
-// the profile's excess, which is nearly linear in the move.
-double crossing(profiler pr, double u0, double step, double ssr, double threshold, double direction) {
+// the profile's excess, which is nearly linear in the move. A move past
+// reach is infinite; one that would pass the bound at limit stops there,
+// and the profile that stays below the threshold up to it ends there.
+double crossing(profiler pr, double u0, double step, double ssr, double threshold, double direction,
+                double limit = INFINITY, double reach = 23) {
   const double target = std::sqrt(threshold - ssr);
   const auto excess = [&](double f) { return std::sqrt(std::max(f - ssr, 0.0)) - target; };
+  const double room = std::abs(limit - u0);
   double lo = u0, g_lo = -target, hi = 0, g_hi = 0;
   for (double d = step;; d *= 2) {
-    if (d > 23) return direction * INFINITY;  // e^23: about 1e10 times the value
+    if (d > reach) return direction * INFINITY;  // e^23: about 1e10 times the value
+    if (d >= room) d = room;
     const double f = pr.ssr_at(u0 + direction * d);
+    if (d == room && std::isfinite(f) && f <= threshold) return limit;
     if (!std::isfinite(f)) return NAN;
     if (f > threshold) {
       hi = u0 + direction * d;
@@ -83,10 +93,13 @@ std::pair<double, double> profile_interval(const problem& p, const vector_d& x, 
 }
 
 double profile_side(const problem& p, const vector_d& x, double ssr, std::size_t j, double step, double threshold,
-                    const lm_settings& settings, double direction) {
+                    const lm_settings& settings, double direction, double reach) {
   if (!(threshold > ssr) || !(step > 0) || !std::isfinite(step)) return x[j];
   const profiler pr{p, j, settings, x};
-  return crossing(pr, x[j], step, ssr, threshold, direction);
+  const double limit = settings.lower.empty() ? direction * INFINITY
+                       : direction > 0        ? settings.upper[j]
+                                              : settings.lower[j];
+  return crossing(pr, x[j], step, ssr, threshold, direction, limit, reach);
 }
 
 }  // namespace kinetics

@@ -16,11 +16,15 @@ namespace kinetics {
 // infinite; a side that cannot be computed is NaN.
 std::pair<double, double> profile_interval(const problem& p, const vector_d& x, double ssr, std::size_t j,
                                            double step, double threshold, const lm_settings& settings);
+// Within the box of settings, a side stops at the value's bound: the bound
+// itself when the profile stays below the threshold up to it.
 
-// One side of that interval: direction -1 for the lower end, +1 for the
-// upper. Each side is computed on its own, from the minimum, so that both
-// may be computed at once.
+// One side of it: where the profile of value j crosses threshold moving
+// from x[j] in direction (+1 or -1), within the box of settings; infinite
+// when a move of reach (in the solver's terms) does not cross it. Each side
+// is computed on its own, from the minimum, so that both may be computed at
+// once.
 double profile_side(const problem& p, const vector_d& x, double ssr, std::size_t j, double step, double threshold,
-                    const lm_settings& settings, double direction);
+                    const lm_settings& settings, double direction, double reach = 23);
 
 }  // namespace kinetics

@@ -98,6 +98,53 @@ std::string guess_problem(const table& guess, const std::string& sigma, problem&
   return {};
 }
 
+// The name of fitted value i as guess.txt holds it: k, A0 or B0.
+std::string guess_name(const problem& p, std::size_t i) {
+  if (p.fitted[i].kind == role::rate) return "k";
+  return p.fitted[i].index == 0 ? "A0" : "B0";
+}
+
+std::string guess_names(const problem& p, const std::vector<std::size_t>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == values.size() ? " and " : ", ") + guess_name(p, values[i]);
+  }
+  return text;
+}
+
+// What a failed fit of this mode blames, in words, and what to try here,
+// where guess.txt holds the starting values and nothing can be held fixed:
+// as blame_text, and k itself when the fit ends because k falls to 0 or
+// grows without bound.
+std::string guess_blame(const problem& p, const fit_result& r) {
+  blame b = r.blamed;
+  const bool none = b.to_zero.empty() && b.to_infinity.empty() && b.undetermined.empty();
+  if (none && r.status == fit_status::rate_falls_to_0) b.to_zero = {0};
+  if (none && r.status == fit_status::rate_unbounded) b.to_infinity = {0};
+  std::string text;
+  if (!b.to_zero.empty()) {
+    text += "; k runs towards 0 (hardly any A reacts within the times of \"dat.txt\": check that its column 1 is A, "
+            "or start k in row 0 of \"guess.txt\" nearer its value)";
+  }
+  if (!b.to_infinity.empty()) {
+    text += "; k grows without bound (A is gone before the first times of \"dat.txt\": the data need earlier "
+            "times, or start k in row 0 of \"guess.txt\" nearer its value)";
+  }
+  if (!b.undetermined.empty()) {
+    const bool one = b.undetermined.size() == 1;
+    text += "; the data do not determine " + guess_names(p, b.undetermined) + (one ? "" : " apart") +
+            " (start " + (one ? "it" : "them") + " in \"guess.txt\" nearer " + (one ? "its value" : "their values") +
+            "; \"dat.txt\" needs rows at several times; a mechanism file can hold a value fixed)";
+  }
+  return text;
+}
+
+// Why the fit has no result, naming the values to blame.
+std::string guess_failure(const problem& p, const fit_result& r, const fit_settings& settings) {
+  if (r.status == fit_status::out_of_time) return failure_text(p, r, settings);
+  return r.failure + guess_blame(p, r);
+}
+
 }  // namespace
 
 int fit_guess(const std::string& sigma, const fit_settings& settings) {
@@ -111,7 +158,7 @@ int fit_guess(const std::string& sigma, const fit_settings& settings) {
   if (std::string error = guess_problem(guess, sigma, p); !error.empty()) return cli::fail("ratefit", error);
   std::cout << "\n ratefit: first-order A -> B fitted to \"dat.txt\", starting from \"guess.txt\"\n" << std::endl;
   const fit_result r = fit(p, settings);
-  if (!r.failure.empty()) return cli::fail("ratefit", failure_text(p, r, settings) + "; no result was written");
+  if (!r.failure.empty()) return cli::fail("ratefit", guess_failure(p, r, settings) + "; no result was written");
   for (const std::string& line : report_lines(p, r)) std::cout << line << "\n";
   trajectory c;
   if (std::string error = concentrations(p, r.best, c); !error.empty()) return cli::fail("ratefit", error);

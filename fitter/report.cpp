@@ -236,7 +236,7 @@ std::string curve_file(const problem& p, const values& v, const trajectory& c, c
 }
 
 std::string failure_text(const problem& p, const fit_result& r, const fit_settings& settings) {
-  if (r.status != fit_status::out_of_time) return r.failure;
+  if (r.status != fit_status::out_of_time) return r.failure + blame_text(p, r.blamed);
   std::string text = "out of time: the fit took more than its " + format_g(settings.max_seconds, 6) +
                      " seconds (--max-seconds) ";
   text += r.stopped_start >= 0 ? "in start " + std::to_string(r.stopped_start + 1) + " of " +

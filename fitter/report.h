@@ -49,7 +49,8 @@ struct model_row {
   int fitted;
 };
 
-// Why a fit has no result, in words: its failure, or for a fit out of time
+// Why a fit has no result, in words: its failure and the values it blames
+// (blame_text), or for a fit out of time
 // which start (of how many) or stage it was in, and its values there.
 std::string failure_text(const problem& p, const fit_result& r, const fit_settings& settings);
 

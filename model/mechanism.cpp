@@ -8,6 +8,7 @@
 #include <set>
 
 #include "common/escape.h"
+#include "common/format.h"
 #include "common/lines.h"
 #include "common/numparse.h"
 
@@ -25,8 +26,9 @@ constexpr bool is_blank(char c) { return c != '\n' && numparse::is_space(c); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool is_name_char(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
-// Where a number or a whole number may end: the operators may follow without a blank.
-constexpr bool ends_number(char c) { return is_blank(c) || c == '+' || c == '*' || c == '='; }
+// Where a number or a whole number may end: the operators, and the bounds
+// ">=" and "<=", may follow without a blank.
+constexpr bool ends_number(char c) { return is_blank(c) || c == '+' || c == '*' || c == '=' || c == '<' || c == '>'; }
 
 bool is_keyword(std::string_view name) {
   return std::find(std::begin(keywords), std::end(keywords), name) != std::end(keywords);
@@ -145,12 +147,62 @@ std::string take_number_or_formula(cursor& c, named_value& v) {
   return {};
 }
 
-// A value and the word "fixed" after it, if there.
+// One bound ">= LO" or "<= HI", the symbol taken already.
+std::string take_bound(cursor& c, const char* symbol, double& bound) {
+  if (std::isfinite(bound)) return "\"" + std::string(symbol) + "\" is given twice for one value";
+  std::size_t at = 0, length = 0;
+  return take_number(c, bound, at, length);
+}
+
+// What may follow a value, in any order: the word "fixed" and the bounds
+// ">= LO" and "<= HI", each once.
+std::string take_marks(cursor& c, named_value& v) {
+  for (bool fixed = false;;) {
+    if (!fixed && c.peek_name() == "fixed") {
+      c.at += 5;
+      v.fixed = fixed = true;
+    } else if (c.take(">=")) {
+      if (std::string e = take_bound(c, ">=", v.lower); !e.empty()) return e;
+    } else if (c.take("<=")) {
+      if (std::string e = take_bound(c, "<=", v.upper); !e.empty()) return e;
+    } else {
+      return {};
+    }
+  }
+}
+
+std::string bound_text(double v) { return format_g(v, 10); }
+
+// The bounds of a value: LO at most HI, a number (fitted or fixed) within
+// them, and none on an expression.
+std::string check_box(const named_value& v) {
+  if (!v.bounded()) return {};
+  if (!v.formula.empty()) return quoted(v.name) + " follows from its expression and takes no bounds";
+  if (v.lower > v.upper) {
+    return "the lower bound " + bound_text(v.lower) + " of " + quoted(v.name) + " is above its upper bound " +
+           bound_text(v.upper);
+  }
+  if (v.value < v.lower) {
+    return quoted(v.name) + " = " + bound_text(v.value) + " is below its lower bound " + bound_text(v.lower);
+  }
+  if (v.value > v.upper) {
+    return quoted(v.name) + " = " + bound_text(v.value) + " is above its upper bound " + bound_text(v.upper);
+  }
+  return {};
+}
+
+// A value, then "fixed" and its bounds, if there.
 std::string take_value(cursor& c, named_value& v) {
   if (std::string e = take_number_or_formula(c, v); !e.empty()) return e;
-  if (c.peek_name() == "fixed") {
-    c.at += 5;
-    v.fixed = true;
+  if (std::string e = take_marks(c, v); !e.empty()) return e;
+  return check_box(v);
+}
+
+// A rate constant is at least 0 already: a lower bound below is a slip.
+std::string check_rate_bound(const named_value& k) {
+  if (std::isfinite(k.lower) && k.lower < 0) {
+    return "the lower bound " + bound_text(k.lower) + " of rate constant " + quoted(k.name) +
+           " is below 0; rate constants are at least 0";
   }
   return {};
 }
@@ -264,6 +316,7 @@ std::string take_constant(cursor& c, named_value& k) {
   if (!c.take("=")) return "expected \"=\" after " + quoted(k.name) + ", " + c.found();
   if (std::string e = take_value(c, k); !e.empty()) return e;
   if (!k.formula.empty()) return {};
+  if (std::string e = check_rate_bound(k); !e.empty()) return e;
   if (!k.fixed && !(k.value > 0)) return "the fitted rate constant " + quoted(k.name) + " must be above 0";
   if (k.value < 0) return "rate constant " + quoted(k.name) + " must not be negative";
   return {};
@@ -364,7 +417,8 @@ std::string parse_start(cursor& c, int line, scope_text& d) {
     if (std::string e = take_name(c, v.name, "a name"); !e.empty()) return e;
     if (std::string e = take_number(named, v.value, v.at, v.length); !e.empty()) return e;
     v.line = line;
-    if (named.peek_name() == "fixed") named.at += 5, v.fixed = true;
+    if (std::string e = take_marks(named, v); !e.empty()) return e;
+    if (std::string e = check_box(v); !e.empty()) return e;
     c = named;
   } else {
     std::size_t at = 0, length = 0;
@@ -544,6 +598,7 @@ located rate_value(const named_value& v, int rate, mechanism& m, declared_lines&
   if (located e = declare(seen, v, "rate constant " + quoted(v.name)); e.line != 0) return e;
   named_value& local = m.rates.emplace_back(v);
   local.target = rate;
+  if (std::string e = check_rate_bound(v); !e.empty()) return {v.line, e};
   if (local.formula.empty() && !local.fixed && !(local.value > 0)) {
     return {v.line, "the fitted rate constant " + quoted(v.name) + " must be above 0"};
   }
@@ -563,7 +618,11 @@ located initial_value(const named_value& v, int species, mechanism& m, declared_
 // Initial concentrations, response factors and the values expressions use,
 // from the "NAME = VALUE" lines; lines that are none of these in unused.
 located build_values(const draft& d, mechanism& m, names& n, std::vector<named_value>& unused) {
-  for (const std::string& s : m.species) m.initials.push_back({s, 0, true, 0, 0, 0, {}, -1, -1});
+  for (const std::string& s : m.species) {
+    named_value& v = m.initials.emplace_back();
+    v.name = s;
+    v.fixed = true;
+  }
   const uses u = names_used(d);
   declared_lines seen;
   for (const named_value& v : d.assignments) {
@@ -834,6 +893,22 @@ std::string format_value(double v) {
   return text;
 }
 
+// The value of v as format_value writes it, unless that would read back
+// outside v's bounds (a value at a bound of more than ten digits): then
+// with every digit.
+std::string format_within(const named_value& v) {
+  std::string text = format_value(v.value);
+  if (!v.bounded()) return text;
+  const char* p = text.c_str();
+  double back = 0;
+  if (!numparse::scan_double(p, p + text.size(), back) || back < v.lower || back > v.upper) {
+    char all[64];
+    std::snprintf(all, sizeof all, "%.17g", v.value);
+    text = all;
+  }
+  return text;
+}
+
 std::string open_failure(const std::string& path) {
   const int reason = errno != 0 ? errno : EISDIR;
   return "cannot read \"" + path + "\": " + std::strerror(reason);
@@ -939,7 +1014,7 @@ std::string write_mechanism(const mechanism& m) {
     std::sort(on_line[i].begin(), on_line[i].end(),
               [](const named_value* a, const named_value* b) { return a->at > b->at; });
     for (const named_value* v : on_line[i]) {
-      if (v->length > 0 && v->at + v->length <= line.size()) line.replace(v->at, v->length, format_value(v->value));
+      if (v->length > 0 && v->at + v->length <= line.size()) line.replace(v->at, v->length, format_within(*v));
     }
     out += line;
     out += '\n';

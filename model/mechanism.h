@@ -2,6 +2,7 @@
 // a data file measures, read from text and written back with new values.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ struct named_value {
   expression formula;      // a linked value: it follows from others and is not fitted itself; empty for a number
   int scope = -1;          // the experiment or group (index into mechanism::blocks) that declares it; -1: shared
   int target = -1;         // of a declaration in a block: the step or species it stands for; -1 otherwise
+  // The bounds ">= LO" and "<= HI" of its line, which a fitted value stays
+  // within; infinite where the line gives none.
+  double lower = -INFINITY;
+  double upper = INFINITY;
+  bool bounded() const { return lower > -INFINITY || upper < INFINITY; }
 };
 
 // What a name stands for in a mechanism: the list that declares it.

@@ -103,3 +103,50 @@ TEST(Bounds, AStepWithoutTraceIsNoBound) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bounds of the mechanism file that cut the free minimum off (A -> B with k
+// 0.3, A0 1): the value ends on its bound, is reported there, and the sum
+// of squares with it at its one-sided limit (the others fitted again) is
+// the one-sided threshold; a box that holds the minimum changes nothing.
+TEST(Bounds, ValuesThatEndOnABoundOfTheFile) {
+  const struct {
+    const char* lines;  // of k and A
+    std::size_t held;   // position of the held value, or 9 for none
+    double bound;
+  } cases[] = {
+      {"A -> B k = 0.1 <= 0.25\nA = 1\n", 0, 0.25},
+      {"A -> B k = 0.5 >= 0.4\nA = 1\n", 0, 0.4},
+      {"A -> B k = 0.1\nA = 0.9 <= 0.95\n", 1, 0.95},
+      {"A -> B k = 0.1 >= 0.01 <= 10\nA = 1 >= 0 <= 2\n", 9, 0},
+  };
+  const fit_result free = fit(noisy("A -> B k = 0.1\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n", {0.3}, 21, 0.01, 3));
+  for (const auto& c : cases) {
+    const problem p = noisy(std::string(c.lines) + "column 1 = A\ncolumn 2 = B\n", {0.3}, 21, 0.01, 3);
+    const fit_result r = fit(p);
+    ASSERT_EQ(r.failure, "") << c.lines;
+    if (c.held == 9) {
+      for (std::size_t i = 0; i < 2; ++i) EXPECT_NEAR(r.estimates[i].value, free.estimates[i].value, 1e-9);
+      EXPECT_EQ(r.dof, free.dof);
+      continue;
+    }
+    const estimate& e = r.estimates[c.held];
+    EXPECT_TRUE(e.at_bound) << c.lines;
+    EXPECT_EQ(e.value, c.bound) << c.lines;
+    EXPECT_TRUE(std::isnan(e.se)) << c.lines;
+    EXPECT_EQ(r.dof, free.dof + 1) << c.lines;
+    const bool upper = e.profile_low < c.bound;
+    const double limit = upper ? e.profile_low : e.profile_high;
+    EXPECT_EQ(upper ? e.profile_high : e.profile_low, c.bound);
+    // The profile at the limit: the other value fitted with this one there.
+    problem at = p;
+    value_list(at.base, p.fitted[c.held].kind)[static_cast<std::size_t>(p.fitted[c.held].index)] = limit;
+    at.fitted.erase(at.fitted.begin() + static_cast<long>(c.held));
+    const fit_result there = fit_without_bounds(at, {200, false});
+    ASSERT_EQ(there.failure, "") << c.lines;
+    EXPECT_NEAR(there.ssr / one_sided_threshold(p, r.ssr, r.dof), 1, 1e-6) << c.lines;
+  }
+}
+
+}  // namespace

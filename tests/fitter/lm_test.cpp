@@ -93,3 +93,80 @@ TEST(LevenbergMarquardt, SaysWhyThereIsNoResult) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bounded step on r = x - target (J the identity): each value moves to
+// its target, cut at its bound, and a value on a bound that the gradient
+// pushes past it stays.
+TEST(BoxStep, MovesTheFreeValuesAndCutsBackIntoTheBox) {
+  const struct {
+    vector_d x, target, lower, upper, step;
+  } cases[] = {
+      {{0, 0}, {1, -1}, {-5, -5}, {5, 5}, {1, -1}},                     // inside: the plain step
+      {{0, 0}, {1, -1}, {-5, -0.5}, {0.25, 5}, {0.25, -0.5}},           // cut at both bounds
+      {{1, 0}, {3, 2}, {-5, -5}, {1, 5}, {0, 2}},                       // on its upper bound, pushed past it
+      {{1, 0}, {-1, 2}, {-5, -5}, {1, 5}, {-2, 2}},                     // on its upper bound, pulled inside
+      {{0, 0}, {2, 2}, {-INFINITY, -INFINITY}, {INFINITY, 1}, {2, 1}},  // one-sided bounds
+  };
+  for (const auto& c : cases) {
+    lm_settings s;
+    s.lower = c.lower;
+    s.upper = c.upper;
+    matrix_d j = dlib::identity_matrix<double>(2);
+    const vector_d r{c.x[0] - c.target[0], c.x[1] - c.target[1]};
+    vector_d to;
+    ASSERT_TRUE(box_step(j, r, c.x, 0, s, to));
+    EXPECT_NEAR(to[0] - c.x[0], c.step[0], 1e-12) << c.step[0];
+    EXPECT_NEAR(to[1] - c.x[1], c.step[1], 1e-12) << c.step[1];
+
+  }
+  lm_settings s;
+  s.lower = {0, 0};
+  s.upper = {1, 1};
+  vector_d to;
+  // Both on a bound that the gradient pushes past: no step at all.
+  EXPECT_FALSE(box_step(dlib::identity_matrix<double>(2), {1, -1}, {0, 1}, 0, s, to));
+  EXPECT_EQ(free_values({0, 1}, {1, -1}, s), (std::vector<bool>{false, false}));
+  EXPECT_EQ(free_values({0, 1}, {-1, 1}, s), (std::vector<bool>{true, true}));
+  EXPECT_EQ(into_box({-1, 2}, s), (vector_d{0, 1}));
+  // Cut back onto a bound exactly, though x + (bound - x) need not be it.
+  lm_settings ln_bound;
+  ln_bound.lower = {std::log(0.25)};
+  ln_bound.upper = {INFINITY};
+  ASSERT_TRUE(box_step(dlib::identity_matrix<double>(1), {3}, {std::log(0.3)}, 0, ln_bound, to));
+  EXPECT_EQ(to[0], std::log(0.25));
+}
+
+// The decay fitted within boxes: converged on the bound that cuts the
+// minimum off, at the minimum itself when the box holds it.
+TEST(BoxStep, TheSearchEndsAtTheMinimumWithinTheBox) {
+  const struct {
+    vector_d lower, upper, x0;
+    double a, b;  // where it ends; NAN: the free minimum's value
+  } cases[] = {
+      {{-INFINITY, -INFINITY}, {INFINITY, 0.2}, {1, 0.1}, NAN, 0.2},
+      {{2.5, -INFINITY}, {INFINITY, INFINITY}, {3, 0.1}, 2.5, NAN},
+      {{0, 0}, {10, 1}, {1, 0.01}, 2, 0.3},
+  };
+  for (const auto& c : cases) {
+    lm_settings s;
+    s.absolute_ssr = 1e-28;
+    s.lower = c.lower;
+    s.upper = c.upper;
+    const lm_outcome o = levenberg_marquardt(decay(0), c.x0, s);
+    ASSERT_EQ(o.failure, "") << c.x0[0];
+    if (!std::isnan(c.a)) {
+      EXPECT_NEAR(o.x[0], c.a, 1e-9);
+    }
+    if (!std::isnan(c.b)) {
+      EXPECT_NEAR(o.x[1], c.b, 1e-9);
+    }
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_GE(o.x[i], c.lower[i]);
+      EXPECT_LE(o.x[i], c.upper[i]);
+    }
+  }
+}
+
+}  // namespace

@@ -209,6 +209,8 @@ void add_files(const std::string& path, const read_model& model, std::vector<std
   inputs.push_back(path);
   if (!model.error.empty()) return;
   for (const block& b : model.m.blocks) {
+    if (!b.data.empty()) inputs.push_back(b.data);
+    if (!b.sigma.empty()) inputs.push_back(b.sigma);
     if (b.series.line != 0) inputs.push_back(b.series.file.path);
     if (b.series.times.line != 0) inputs.push_back(b.series.times.path);
   }
@@ -220,6 +222,20 @@ void add_files(const std::string& path, const read_model& model, std::vector<std
   }
   inputs.push_back(model.m.data);
   if (!model.m.sigma.empty()) inputs.push_back(model.m.sigma);
+}
+
+// Every file a fit of the model at path may write: its own, and those of
+// each of its experiments.
+void add_results(const std::string& path, const read_model& model, std::vector<std::string>& results) {
+  std::vector<std::string> names{model_name(path)};
+  for (const block& b : model.m.blocks) {
+    if (!b.group) names.push_back(model_name(path) + "." + b.name);
+  }
+  for (const std::string& name : names) {
+    for (const char* suffix : {".fit.txt", ".curve.txt", ".png", ".residuals.png", ".spectra.txt", ".arrhenius.png"}) {
+      results.push_back(name + suffix);
+    }
+  }
 }
 
 bool unique_names(const std::vector<std::string>& paths) {
@@ -356,7 +372,7 @@ int fit_models(const std::vector<std::string>& paths, const fit_settings& settin
     read_model& model = models.emplace_back();
     model.error = read_mechanism(path, model.m);
     add_files(path, model, inputs);
-    for (const char* suffix : {".fit.txt", ".curve.txt", ".png"}) results.push_back(model_name(path) + suffix);
+    add_results(path, model, results);
   }
   if (paths.size() > 1) results.push_back("models.txt");
   if (std::string error = result_is_input(results, inputs); !error.empty()) return cli::fail("ratefit", error);
@@ -391,7 +407,9 @@ int simulate_model(const std::string& path) {
   model.error = read_mechanism(path, model.m);
   std::vector<std::string> inputs;
   add_files(path, model, inputs);
-  if (std::string error = result_is_input({model_name(path) + ".curve.txt"}, inputs); !error.empty()) {
+  std::vector<std::string> results;
+  add_results(path, model, results);
+  if (std::string error = result_is_input(results, inputs); !error.empty()) {
     return cli::fail("ratefit", error);
   }
   if (!model.error.empty()) return cli::fail("ratefit", model.error);

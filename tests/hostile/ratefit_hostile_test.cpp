@@ -120,6 +120,29 @@ TEST(RatefitHostile, AResultThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
   }
 }
 
+TEST(RatefitHostile, AnExperimentsResultThatIsAnInputIsRefused) {
+  // An experiment's data file, and the results made per experiment or for a
+  // series, are checked as the model's own are.
+  const std::string experiments = "A -> B  k = 0.3\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n"
+                                  "experiment one\ndata dat.txt\nexperiment two\ndata two.txt\n";
+  const struct {
+    std::string link, target;
+  } cases[] = {{"x.one.curve.txt", "dat.txt"}, {"x.two.png", "two.txt"}, {"x.spectra.txt", "two.txt"}};
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_file(dir / "x.txt", experiments);
+    write_file(dir / "dat.txt", decay_dat());
+    write_file(dir / "two.txt", decay_dat());
+    fs::create_symlink(c.target, dir / c.link);
+    const std::vector<std::string> before = names_in(dir.path);
+    const run_result r = run(RATEFIT_EXE, {"x.txt"}, dir.path);
+    EXPECT_EQ(r.status, 1) << c.link;
+    EXPECT_EQ(r.err, "ratefit: the result \"" + c.link + "\" is the input \"" + c.target + "\": nothing was written\n");
+    EXPECT_EQ(names_in(dir.path), before) << c.link;
+    EXPECT_EQ(read_file(dir / c.target), decay_dat());
+  }
+}
+
 TEST(RatefitHostile, ANameTooLongForTheFolderTouchesNoResult) {
   scratch_dir dir;
   const std::string name(247, 'n');  // name.fit.txt fits in 255 bytes, name.curve.txt does not

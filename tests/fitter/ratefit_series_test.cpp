@@ -35,13 +35,6 @@ double fitted_value(const std::string& fit, const std::string& name) {
   return std::regex_search(fit, m, value) ? std::stod(m[1]) : NAN;
 }
 
-std::vector<std::string> files_in(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(RatefitSeries, FitsTheDocumentedExampleAndItsResultFitsAgain) {
   const std::vector<std::string> blocks = documented_blocks();
   ASSERT_GE(blocks.size(), 3u);
@@ -119,16 +112,11 @@ class RatefitSeriesErrors : public ::testing::TestWithParam<bad_case> {};
 TEST_P(RatefitSeriesErrors, SayWhereAndWriteNothing) {
   const bad_case c = GetParam();
   scratch_dir dir;
-  std::map<std::string, std::string> files = block_case();
-  std::string& text = files[c.file];
-  const std::size_t at = text.find(c.replace);
-  ASSERT_NE(at, std::string::npos);
-  text.replace(at, c.replace.size(), c.with);
-  for (const auto& [name, bytes] : files) write_file(dir / name, bytes);
+  ASSERT_TRUE(write_edited(dir.path, block_case(), c.file, c.replace, c.with));
   const run_result r = run(RATEFIT_EXE, {"m.txt"}, dir.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ratefit: " + c.message + "\n");
-  EXPECT_EQ(files_in(dir.path), (std::vector<std::string>{"c.txt", "m.txt", "s.txt", "t.txt"}));
+  EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"c.txt", "m.txt", "s.txt", "t.txt"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,7 +146,7 @@ TEST_P(RatefitTableErrors, SayWhereAndWriteNothing) {
   const run_result r = run(RATEFIT_EXE, {"m.txt"}, dir.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ratefit: " + GetParam().message + "\n");
-  EXPECT_EQ(files_in(dir.path), (std::vector<std::string>{"m.txt", "s.csv"}));
+  EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"m.txt", "s.csv"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

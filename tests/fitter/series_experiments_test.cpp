@@ -23,13 +23,6 @@ double fitted_value(const std::string& fit, const std::string& name) {
   return std::regex_search(fit, m, value) ? std::stod(m[1]) : NAN;
 }
 
-std::vector<std::string> files_in(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The code blocks of the part of docs/mechanism.md on series of several experiments.
 std::vector<std::string> documented_blocks() {
   const std::string doc = read_file(fs::path(TESTS_DIR) / ".." / "docs" / "mechanism.md");
@@ -97,7 +90,7 @@ TEST(SeriesExperiments, RecoverTheConstantsAndTheSharedSpectra) {
   EXPECT_NEAR(fitted_value(fit, "k1"), 0.5, 5e-7);
   EXPECT_NEAR(fitted_value(fit, "k2"), 0.1, 1e-7);
   EXPECT_NE(r.out.find("100 spectra x 60 channels"), std::string::npos) << r.out;
-  EXPECT_EQ(files_in(dir.path),
+  EXPECT_EQ(names_in(dir.path),
             (std::vector<std::string>{"m.fit.txt", "m.one.curve.txt", "m.one.png", "m.one.residuals.png",
                                       "m.spectra.txt", "m.two.curve.txt", "m.two.png", "m.two.residuals.png",
                                       "m.txt", "one.txt", "two.txt"}));
@@ -145,16 +138,11 @@ class SeriesExperimentErrors : public ::testing::TestWithParam<bad_case> {};
 TEST_P(SeriesExperimentErrors, SayWhyAndWriteNothing) {
   const bad_case c = GetParam();
   scratch_dir dir;
-  std::map<std::string, std::string> files = two_runs();
-  std::string& text = files[c.file];
-  const std::size_t at = text.find(c.replace);
-  ASSERT_NE(at, std::string::npos);
-  text.replace(at, c.replace.size(), c.with);
-  for (const auto& [name, bytes] : files) write_file(dir / name, bytes);
+  ASSERT_TRUE(write_edited(dir.path, two_runs(), c.file, c.replace, c.with));
   const run_result r = run(RATEFIT_EXE, {"m.txt"}, dir.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ratefit: " + c.message + "\n");
-  EXPECT_EQ(files_in(dir.path), (std::vector<std::string>{"m.txt", "one.txt", "two.txt"}));
+  EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"m.txt", "one.txt", "two.txt"}));
 }
 
 // Every channel of two.txt moved by half a channel: another grid.
@@ -196,7 +184,7 @@ TEST(SeriesExperiments, RefuseSeriesOnOtherChannels) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ratefit: two.txt: its channels are not those of one.txt: the series of every experiment need the "
                    "same channels (after \"series channels\")\n");
-  EXPECT_EQ(files_in(dir.path), (std::vector<std::string>{"m.txt", "one.txt", "two.txt"}));
+  EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"m.txt", "one.txt", "two.txt"}));
 }
 
 }  // namespace

@@ -30,13 +30,6 @@ std::string decay_dat() {
 
 const std::string model = "A -> B  k = 0.3\nA = 1\ncolumn 1 = A\ncolumn 2 = B\n";
 
-std::vector<std::string> names_in(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A gnuplot of the test's own, first on the PATH, running script.
 std::vector<std::string> with_gnuplot(const fs::path& bin, const std::string& script, std::vector<std::string> args) {
   fs::create_directories(bin);

@@ -1,5 +1,6 @@
 #include "tests/support/blackbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -42,6 +43,23 @@ void write_file(const fs::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << bytes;
   if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool write_edited(const fs::path& dir, std::map<std::string, std::string> files, const std::string& file,
+                  const std::string& replace, const std::string& with) {
+  std::string& text = files[file];
+  const std::size_t at = text.find(replace);
+  if (at == std::string::npos) return false;
+  text.replace(at, replace.size(), with);
+  for (const auto& [name, bytes] : files) write_file(dir / name, bytes);
+  return true;
 }
 
 namespace {

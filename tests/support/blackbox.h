@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,6 +25,15 @@ struct scratch_dir {
 
 std::string read_file(const std::filesystem::path& file);
 void write_file(const std::filesystem::path& file, const std::string& bytes);
+
+// The names of the entries of dir, sorted.
+std::vector<std::string> names_in(const std::filesystem::path& dir);
+
+// Writes every file of files (name, bytes) into dir, the first replace in
+// the file named file changed to with; false, with nothing written, when
+// that file does not hold replace.
+bool write_edited(const std::filesystem::path& dir, std::map<std::string, std::string> files, const std::string& file,
+                  const std::string& replace, const std::string& with);
 
 struct run_result {
   int status = -1;       // exit status, or 128 + signal number when killed

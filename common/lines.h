@@ -17,6 +17,20 @@
 
 namespace lines {
 
+// The words of line between runs of separators (is_separator(c) true) into
+// out, which is cleared first.
+template <class Separator>
+void split_words(std::string_view line, Separator is_separator, std::vector<std::string_view>& out) {
+  out.clear();
+  std::size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && is_separator(line[at])) ++at;
+    const std::size_t first = at;
+    while (at < line.size() && !is_separator(line[at])) ++at;
+    if (at > first) out.push_back(line.substr(first, at - first));
+  }
+}
+
 // Class of a line, decided by its length and first character alone.
 enum class kind { empty, comment, separator, data };
 

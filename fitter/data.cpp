@@ -19,14 +19,7 @@ constexpr bool is_separator(char c) { return c == ' ' || c == '\t'; }
 
 // The words of a line, split at blanks and tabs.
 void split(std::string_view line, std::vector<std::string_view>& words) {
-  words.clear();
-  std::size_t at = 0;
-  while (at < line.size()) {
-    while (at < line.size() && is_separator(line[at])) ++at;
-    const std::size_t first = at;
-    while (at < line.size() && !is_separator(line[at])) ++at;
-    if (at > first) words.push_back(line.substr(first, at - first));
-  }
+  lines::split_words(line, is_separator, words);
 }
 
 std::string format(double v) {

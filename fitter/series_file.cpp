@@ -33,13 +33,7 @@ bool separator(char c) { return numparse::is_space(c) || c == ',' || c == ';'; }
 std::vector<std::string_view> cells(std::string_view line, bool& leading) {
   std::vector<std::string_view> out;
   leading = !line.empty() && separator(line.front()) && !numparse::is_space(line.front());
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && separator(line[i])) ++i;
-    const std::size_t b = i;
-    while (i < line.size() && !separator(line[i])) ++i;
-    if (i > b) out.push_back(line.substr(b, i - b));
-  }
+  lines::split_words(line, separator, out);
   return out;
 }
 

@@ -10,12 +10,6 @@ namespace {
 
 using column = dlib::matrix<double, 0, 1>;
 
-column as_column(const vector_d& v) {
-  column c(static_cast<long>(v.size()));
-  for (std::size_t i = 0; i < v.size(); ++i) c(static_cast<long>(i)) = v[i];
-  return c;
-}
-
 // The damped normal equations (JtJ + lambda D) step = -Jt r, D the diagonal
 // of JtJ, solved in values scaled by D so that the matrix has a unit
 // diagonal however different the values' scales are. A value the residuals
@@ -49,11 +43,39 @@ struct normal_equations {
   column g;
 };
 
+// Every element is summed over the rows in their order from zero, as a
+// straightforward product does, in one pass along the rows of j; J'J is
+// made in its upper half and mirrored (a product of two factors does not
+// depend on their order, so the halves hold the same bits).
 normal_equations normal_of(const matrix_d& j, const vector_d& r) {
+  const long p = j.nc();
   normal_equations n;
-  n.jtj = dlib::trans(j) * j;
-  n.g = dlib::trans(j) * as_column(r);
+  n.jtj = dlib::zeros_matrix<double>(p, p);
+  n.g = dlib::zeros_matrix<double>(p, 1);
+  for (long i = 0; i < j.nr() && p > 0; ++i) {
+    const double* row = &j(i, 0);
+    const double ri = r[static_cast<std::size_t>(i)];
+    for (long a = 0; a < p; ++a) {
+      n.g(a) += row[a] * ri;
+      for (long b = a; b < p; ++b) n.jtj(a, b) += row[a] * row[b];
+    }
+  }
+  for (long a = 0; a < p; ++a) {
+    for (long b = 0; b < a; ++b) n.jtj(a, b) = n.jtj(b, a);
+  }
   return n;
+}
+
+// j times a step, each element summed along its row in order.
+vector_d times_step(const matrix_d& j, const column& step) {
+  vector_d out(static_cast<std::size_t>(j.nr()), 0.0);
+  for (long i = 0; i < j.nr() && j.nc() > 0; ++i) {
+    const double* row = &j(i, 0);
+    double sum = 0;
+    for (long a = 0; a < j.nc(); ++a) sum += row[a] * step(a);
+    out[static_cast<std::size_t>(i)] = sum;
+  }
+  return out;
 }
 
 // True when a full Gauss-Newton step from here would change every group's
@@ -66,9 +88,7 @@ normal_equations normal_of(const matrix_d& j, const vector_d& r) {
 bool gradient_vanishes(const matrix_d& j, const vector_d& r, const normal_equations& n, const lm_settings& s) {
   column step;
   if (!damped_step(n.jtj, n.g, 1e-12, step)) return false;
-  vector_d change(r.size());
-  const column moved = j * step;
-  for (std::size_t i = 0; i < r.size(); ++i) change[i] = moved(static_cast<long>(i));
+  const vector_d change = times_step(j, step);
   const vector_d moves = group_sums(change, s), sums = group_sums(r, s), floors = groups(s, r.size()).second;
   for (std::size_t k = 0; k < sums.size(); ++k) {
     if (moves[k] > s.gradient * sums[k] + floors[k]) return false;
@@ -204,11 +224,12 @@ std::vector<bool> free_values(const vector_d& x, const vector_d& g, const lm_set
 
 bool box_step(const matrix_d& j, const vector_d& r, const vector_d& x, double lambda, const lm_settings& s,
               vector_d& to) {
-  const column g = dlib::trans(j) * as_column(r);
-  const std::vector<bool> free = free_values(x, as_vector(g), s);
+  const std::vector<bool> free = free_values(x, as_vector(normal_of(j, r).g), s);
   const matrix_d jf = free_columns(j, free);
   column part;
-  if (jf.nc() == 0 || !damped_step(dlib::trans(jf) * jf, dlib::trans(jf) * as_column(r), lambda, part)) return false;
+  if (jf.nc() == 0) return false;
+  const normal_equations n = normal_of(jf, r);
+  if (!damped_step(n.jtj, n.g, lambda, part)) return false;
   to = x;
   for (std::size_t i = 0, k = 0; i < x.size(); ++i) {
     if (free[i]) to[i] += part(static_cast<long>(k++));

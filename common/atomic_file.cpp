@@ -14,6 +14,9 @@
 #include <utility>
 #include <algorithm>
 #include <iterator>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -258,8 +261,45 @@ std::string rename_temp(new_file& file) {
   }
   free_slot(file.dir_fd, file.temp);
   file.temp.clear();
-  ::fsync(file.dir_fd);  // the rename itself on disk; some folders cannot be synced, which changes nothing
   return {};
+}
+
+// The new files made durable, each by its own thread when there are several:
+// a disk's flushes overlap where one after the other each waits its turn.
+// The error reported is the first file's in their order.
+std::string finish_temps(const std::vector<new_file*>& files) {
+  std::vector<std::string> errors(files.size());
+  if (files.size() == 1) {
+    errors[0] = finish_temp(*files[0]);
+  } else {
+    std::vector<std::thread> workers;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      try {
+        workers.emplace_back([&errors, &files, i] { errors[i] = finish_temp(*files[i]); });
+      } catch (const std::system_error&) {  // no thread to be had: this one does it
+        errors[i] = finish_temp(*files[i]);
+      }
+    }
+    for (std::thread& worker : workers) worker.join();
+  }
+  for (std::string& error : errors) {
+    if (!error.empty()) return error;
+  }
+  return {};
+}
+
+// The renames on disk: every folder renamed into is synced once, after all
+// of them; some folders cannot be synced, which changes nothing.
+void sync_folders(const std::vector<new_file*>& files) {
+  std::vector<std::pair<dev_t, ino_t>> synced;
+  for (const new_file* file : files) {
+    struct stat folder {};
+    if (file->dir_fd < 0 || ::fstat(file->dir_fd, &folder) != 0) continue;
+    const std::pair<dev_t, ino_t> id{folder.st_dev, folder.st_ino};
+    if (std::find(synced.begin(), synced.end(), id) != synced.end()) continue;
+    synced.push_back(id);
+    ::fsync(file->dir_fd);
+  }
 }
 
 }  // namespace
@@ -375,10 +415,7 @@ std::string new_file_finish(new_file& file) {
 }
 
 std::string new_files_commit(const std::vector<new_file*>& files) {
-  std::string error;
-  for (new_file* file : files) {
-    if (error.empty()) error = finish_temp(*file);
-  }
+  std::string error = finish_temps(files);
   {
     // Another run committing into the same folders waits for this one, and
     // a signal arriving during the renames acts once all are done.
@@ -387,6 +424,7 @@ std::string new_files_commit(const std::vector<new_file*>& files) {
     for (new_file* file : files) {
       if (error.empty()) error = rename_temp(*file);
     }
+    sync_folders(files);
   }
   for (new_file* file : files) new_file_discard(*file);  // closes the folder; removes the new file only if not renamed
   return error;

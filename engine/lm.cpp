@@ -6,9 +6,11 @@
 
 namespace kinetics {
 
-namespace {
-
 using column = dlib::matrix<double, 0, 1>;
+bool bounded_step(const matrix_d& j, const vector_d& r, const column& g, const vector_d& x, double lambda,
+                  const lm_settings& s, vector_d& to);
+
+namespace {
 
 // The damped normal equations (JtJ + lambda D) step = -Jt r, D the diagonal
 // of JtJ, solved in values scaled by D so that the matrix has a unit
@@ -177,7 +179,7 @@ trial try_step(const residual_function& f, lm_outcome& out, const normal_equatio
   trial t;
   if (!s.lower.empty()) {
     // The point itself, so that a value cut back to a bound is on it exactly.
-    if (!box_step(out.j, out.r, out.x, lambda, s, t.x)) return t;
+    if (!bounded_step(out.j, out.r, n.g, out.x, lambda, s, t.x)) return t;
     t.step.set_size(static_cast<long>(t.x.size()));
     for (std::size_t i = 0; i < t.x.size(); ++i) t.step(static_cast<long>(i)) = t.x[i] - out.x[i];
   } else {
@@ -224,7 +226,13 @@ std::vector<bool> free_values(const vector_d& x, const vector_d& g, const lm_set
 
 bool box_step(const matrix_d& j, const vector_d& r, const vector_d& x, double lambda, const lm_settings& s,
               vector_d& to) {
-  const std::vector<bool> free = free_values(x, as_vector(normal_of(j, r).g), s);
+  return bounded_step(j, r, normal_of(j, r).g, x, lambda, s, to);
+}
+
+// box_step with the gradient J'r at x already made.
+bool bounded_step(const matrix_d& j, const vector_d& r, const column& g, const vector_d& x, double lambda,
+                  const lm_settings& s, vector_d& to) {
+  const std::vector<bool> free = free_values(x, as_vector(g), s);
   const matrix_d jf = free_columns(j, free);
   column part;
   if (jf.nc() == 0) return false;

@@ -264,25 +264,25 @@ std::string rename_temp(new_file& file) {
   return {};
 }
 
-// The new files made durable, each by its own thread when there are several:
-// a disk's flushes overlap where one after the other each waits its turn.
-// The error reported is the first file's in their order.
+// The new files made durable, every one but the last by a thread of its
+// own, the last by this one (a single file needs no thread): a disk's
+// flushes overlap where one after the other each waits its turn. The error
+// reported is the first file's in their order.
 std::string finish_temps(const std::vector<new_file*>& files) {
   std::vector<std::string> errors(files.size());
-  if (files.size() == 1) {
-    errors[0] = finish_temp(*files[0]);
-  } else {
-    std::vector<std::thread> workers;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      try {
+  std::vector<std::thread> workers;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    try {
+      if (i + 1 < files.size()) {
         workers.emplace_back([&errors, &files, i] { errors[i] = finish_temp(*files[i]); });
-      } catch (const std::system_error&) {  // no thread to be had: this one does it
-        errors[i] = finish_temp(*files[i]);
+        continue;
       }
+    } catch (const std::system_error&) {  // no thread to be had: this one does it
     }
-    for (std::thread& worker : workers) worker.join();
+    errors[i] = finish_temp(*files[i]);
   }
-  for (std::string& error : errors) {
+  for (std::thread& worker : workers) worker.join();
+  for (const std::string& error : errors) {
     if (!error.empty()) return error;
   }
   return {};

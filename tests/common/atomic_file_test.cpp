@@ -72,4 +72,20 @@ TEST(ReplaceFiles, ANameTooLongForTheFolderIsRefusedBeforeAnyRename) {
   EXPECT_EQ(entries(dir.path), 1u);
 }
 
+TEST(ReplaceFiles, SeveralFilesInTwoFoldersAreAllReplacedWhole) {
+  scratch_dir dir;
+  fs::create_directory(dir / "sub");
+  write_file(dir / "fit.txt", "old fit\n");
+  const std::string big(100000, 'c');
+  EXPECT_EQ(replace_files({{(dir / "fit.txt").string(), "new fit\n"},
+                           {(dir / "sub" / "curve.txt").string(), big},
+                           {(dir / "report.txt").string(), "report \n"}}),
+            "");
+  EXPECT_EQ(read_file(dir / "fit.txt"), "new fit\n");
+  EXPECT_EQ(read_file(dir / "sub" / "curve.txt"), big);
+  EXPECT_EQ(read_file(dir / "report.txt"), "report \n");
+  EXPECT_EQ(entries(dir.path), 3u) << "fit.txt, report.txt and sub only";
+  EXPECT_EQ(entries(dir / "sub"), 1u);
+}
+
 }  // namespace

@@ -127,7 +127,7 @@ matrix_d free_columns(const matrix_d& j, const std::vector<bool>& free) {
 bool at_minimum(const lm_outcome& out, const normal_equations& n, const lm_settings& s) {
   if (s.lower.empty()) return gradient_vanishes(out.j, out.r, n, s);
   const matrix_d j = free_columns(out.j, free_values(out.x, as_vector(n.g), s));
-  return j.nc() == 0 || gradient_vanishes(j, out.r, normal_of(j, out.r), s);
+  return j.nc() == 0 || gradient_vanishes(j, out.r, normal_of(j, paired_residuals(out)), s);
 }
 
 void fail(lm_outcome& out, termination reason, std::string why) {
@@ -142,19 +142,23 @@ void judge_end(lm_outcome& out, const normal_equations& n, const lm_settings& s,
   fail(out, reason, std::string(why) + ", but the gradient of the sum of squares is not zero there");
 }
 
-// The residuals at x as every trial computes them, and the Jacobian there.
-// The residuals come from the plain integration even where the Jacobian is
-// asked for, so that sums of squares compare like with like: integrating the
-// sensitivities too changes the steps, and so the last digits.
-std::string jacobian_at(const residual_function& f, const vector_d& x, matrix_d& j) {
-  vector_d unused;
-  return f(x, true, unused, j);
+// The Jacobian at x, where the plain residuals are r, and the residuals
+// paired with its rows when it is a compressed form (jr; else empty).
+// Otherwise the residuals come from the plain integration even where the
+// Jacobian is asked for, so that sums of squares compare like with like:
+// integrating the sensitivities too changes the steps, and so the last
+// digits.
+std::string jacobian_at(const residual_function& f, const vector_d& x, const vector_d& r, matrix_d& j,
+                        vector_d& jr) {
+  if (std::string error = f(x, true, jr, j); !error.empty()) return error;
+  if (static_cast<std::size_t>(j.nr()) == r.size()) jr.clear();
+  return {};
 }
 
-std::string evaluate(const residual_function& f, const vector_d& x, vector_d& r, matrix_d& j) {
+std::string evaluate(const residual_function& f, const vector_d& x, lm_outcome& out) {
   matrix_d unused;
-  if (std::string error = f(x, false, r, unused); !error.empty()) return error;
-  return jacobian_at(f, x, j);
+  if (std::string error = f(x, false, out.r, unused); !error.empty()) return error;
+  return jacobian_at(f, x, out.r, out.j, out.jr);
 }
 
 // f, counting its calls into out.
@@ -179,7 +183,7 @@ trial try_step(const residual_function& f, lm_outcome& out, const normal_equatio
   trial t;
   if (!s.lower.empty()) {
     // The point itself, so that a value cut back to a bound is on it exactly.
-    if (!bounded_step(out.j, out.r, n.g, out.x, lambda, s, t.x)) return t;
+    if (!bounded_step(out.j, paired_residuals(out), n.g, out.x, lambda, s, t.x)) return t;
     t.step.set_size(static_cast<long>(t.x.size()));
     for (std::size_t i = 0; i < t.x.size(); ++i) t.step(static_cast<long>(i)) = t.x[i] - out.x[i];
   } else {
@@ -199,11 +203,13 @@ trial try_step(const residual_function& f, lm_outcome& out, const normal_equatio
 // there; leaves out as it is and says why when there is no Jacobian.
 std::string accept(const residual_function& f, lm_outcome& out, trial& t) {
   matrix_d j;
-  if (std::string error = jacobian_at(f, t.x, j); !error.empty()) return error;
+  vector_d jr;
+  if (std::string error = jacobian_at(f, t.x, t.r, j, jr); !error.empty()) return error;
   out.x = std::move(t.x);
   out.r = std::move(t.r);
   out.ssr = t.ssr;
   out.j = std::move(j);
+  out.jr = std::move(jr);
   return {};
 }
 
@@ -246,6 +252,8 @@ bool bounded_step(const matrix_d& j, const vector_d& r, const column& g, const v
   return true;
 }
 
+const vector_d& paired_residuals(const lm_outcome& o) { return o.jr.empty() ? o.r : o.jr; }
+
 double sum_of_squares(const vector_d& r) {
   double s = 0;
   for (double v : r) s += v * v;
@@ -274,7 +282,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
   const residual_function f = counted(model, out);
   out.x = into_box(x0, s);
   const auto late = [&s] { return std::chrono::steady_clock::now() >= s.deadline; };
-  if (const std::string error = evaluate(f, out.x, out.r, out.j); !error.empty()) {
+  if (const std::string error = evaluate(f, out.x, out); !error.empty()) {
     if (late()) {
       fail(out, termination::out_of_time, "out of time at the starting values");
     } else {
@@ -287,9 +295,10 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
     fail(out, termination::bad_start, "the sum of squares at the starting values is not finite");
     return out;
   }
-  normal_equations n = normal_of(out.j, out.r);
+  normal_equations n = normal_of(out.j, paired_residuals(out));
   double lambda = 1e-3;
-  while (!at_rounding(out.r, s) && lambda <= 1e20) {
+  bool rounding = at_rounding(out.r, s);  // of the residuals where the search is, made anew when it moves
+  while (!rounding && lambda <= 1e20) {
     if (late()) {
       fail(out, termination::out_of_time, "out of time");
       return out;
@@ -310,8 +319,9 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
       return out;
     }
     ++out.iterations;
+    rounding = at_rounding(out.r, s);
     lambda = std::max(lambda / 10, 1e-12);
-    n = normal_of(out.j, out.r);
+    n = normal_of(out.j, paired_residuals(out));
     if (at_minimum(out, n, s)) return out;
     if (small) {
       judge_end(out, n, s, termination::not_minimum, "the fit converged");
@@ -329,7 +339,7 @@ void polish(const residual_function& model, lm_outcome& minimum, int max_steps) 
 void polish(const residual_function& model, lm_outcome& minimum, const lm_settings& s, int max_steps) {
   const residual_function f = counted(model, minimum);
   for (int i = 0; i < max_steps; ++i) {
-    trial t = try_step(f, minimum, normal_of(minimum.j, minimum.r), 0, s);
+    trial t = try_step(f, minimum, normal_of(minimum.j, paired_residuals(minimum)), 0, s);
     if (!t.lowers || !accept(f, minimum, t).empty()) return;
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }

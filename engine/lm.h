@@ -15,12 +15,18 @@ namespace kinetics {
 using vector_d = std::vector<double>;
 using matrix_d = dlib::matrix<double>;
 
-// Residuals at x, and with jacobian also their derivatives (one row per
-// residual, one column per value). Returns an empty string, or why there are
-// none at x (the solver then treats x as a failed trial).
 // The sum of the squares of r.
 double sum_of_squares(const vector_d& r);
 
+// Residuals at x, and with jacobian also their derivatives (one row per
+// residual, one column per value). Returns an empty string, or why there are
+// none at x (the solver then treats x as a failed trial).
+// A model of very many residuals may give, with the Jacobian, a compressed
+// form instead: fewer rows than residuals, and in r as many residuals
+// paired with them, such that J~'J~ = J'J, J~'r~ = J'r and |r~|^2 = |r|^2.
+// Every step, gradient and column length is the same from either form; the
+// search takes the pair wherever the Jacobian meets the residuals, and the
+// plain residuals for the sums of squares.
 using residual_function = std::function<std::string(const vector_d& x, bool jacobian, vector_d& r, matrix_d& j)>;
 
 struct lm_settings {
@@ -60,6 +66,7 @@ struct lm_outcome {
   vector_d x;
   vector_d r;
   matrix_d j;          // at x
+  vector_d jr;         // the residuals paired with the rows of a compressed j; empty: r
   double ssr = 0;      // sum of squared residuals at x
   int iterations = 0;  // accepted steps
   int trials = 0;      // trial steps, failed ones included
@@ -68,6 +75,9 @@ struct lm_outcome {
   termination reason = termination::converged;
   std::string failure;  // why it did not converge, in words; empty when it did
 };
+
+// The residuals paired with the rows of o.j: o.jr or o.r.
+const vector_d& paired_residuals(const lm_outcome& o);
 
 // The sum of squares of every group of r.
 vector_d group_sums(const vector_d& r, const lm_settings& s);

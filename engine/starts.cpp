@@ -13,10 +13,11 @@ namespace {
 // the Jacobian scaled to unit length, the normal equations by Cholesky with a
 // trace of damping. False when there is none.
 bool linear_step(const problem& p, const vector_d& x, const std::vector<std::size_t>& positions, vector_d& out) {
-  vector_d r;
+  vector_d r, paired;
   matrix_d j;
-  if (!residuals(p, x, true, r, j).empty()) return false;
+  if (!residuals(p, x, true, paired, j).empty()) return false;
   if (!residuals(p, x, false, r, j).empty()) return false;
+  if (static_cast<std::size_t>(j.nr()) != r.size()) r = std::move(paired);  // a compressed Jacobian
   const long n = static_cast<long>(positions.size()), m = static_cast<long>(r.size());
   matrix_d a(m, n);
   dlib::matrix<double, 0, 1> scale(n), rhs(m);

@@ -66,6 +66,40 @@ TEST(LevenbergMarquardt, GroupsOfSmallResidualsAreNotTakenForRounding) {
   EXPECT_NEAR(o.x[1], 1e-3, 1e-12);
 }
 
+// f, its Jacobian given as the triangular factor of [J r]: three rows
+// instead of ten, paired with residuals of their own.
+residual_function compressed(const residual_function& f) {
+  return [f](const vector_d& x, bool jacobian, vector_d& r, matrix_d& j) {
+    std::string error = f(x, jacobian, r, j);
+    if (!error.empty() || !jacobian) return error;
+    const matrix_d both = dlib::join_rows(j, dlib::mat(r));
+    const matrix_d t = dlib::qr_decomposition<matrix_d>(both).get_r();
+    j = dlib::colm(t, dlib::range(0, j.nc() - 1));
+    const matrix_d paired = dlib::colm(t, j.nc());
+    r.assign(paired.begin(), paired.end());
+    return error;
+  };
+}
+
+TEST(LevenbergMarquardt, ACompressedJacobianLeadsToTheSameMinimum) {
+  const struct {
+    double offset;
+    bool bounded;  // a at most 1.9, below its free minimum: the search ends on the bound
+  } cases[] = {{0, false}, {0.1, false}, {0, true}, {-0.2, true}};
+  for (const auto& c : cases) {
+    lm_settings s;
+    s.absolute_ssr = 1e-28;
+    if (c.bounded) s.lower = {-1, 0}, s.upper = {1.9, 1};
+    const lm_outcome plain = levenberg_marquardt(decay(c.offset), {1, 0.01}, s);
+    const lm_outcome small = levenberg_marquardt(compressed(decay(c.offset)), {1, 0.01}, s);
+    ASSERT_EQ(small.failure, plain.failure);
+    EXPECT_EQ(small.j.nr(), 3);
+    EXPECT_EQ(small.r.size(), 10u);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_NEAR(small.x[i], plain.x[i], 1e-12) << c.offset << " " << i;
+    EXPECT_NEAR(small.ssr, plain.ssr, 1e-12 * plain.ssr + 1e-28);
+  }
+}
+
 TEST(LevenbergMarquardt, FailedTrialStepsRaiseTheDampingInsteadOfStopping) {
   // The model has no value beyond b = 0.5, where the first full step lands.
   const lm_outcome o = levenberg_marquardt(decay(0, nullptr, 0.5), {2, 0.01});

@@ -84,53 +84,74 @@ matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
   return out;
 }
 
-// Golub and Pereyra's derivative of the projected residual R = (I - P) Y by
-// one parameter, with dU and dK the derivatives of the unknown and known
-// columns, A the unknown spectra and U+ the pseudo-inverse of U:
-// dR = -(I - P) (dU A + dK S_known) - (U+)' dU' R, as the product of two
-// thin factors, dR = -L F with L = [(I - P) dU, (I - P) dK, (U+)'] (spectra
-// rows) and F = [A; S_known; dU' R] (basis columns), so that no matrix of
-// the residual's size is made but the derivative itself.
-struct slope_factors {
-  matrix_d left, right;
+// sum of a .* b
+double inner(const matrix_d& a, const matrix_d& b) { return dlib::sum(dlib::pointwise_multiply(a, b)); }
+
+// What the Jacobian of the projected residual R = (I - P) Y needs of one
+// parameter: Golub and Pereyra's derivative is
+// dR = -(I - P) W F - (U+)' dU' R, with W = [dU dK] the derivatives of the
+// unknown and known columns, F = [A; S_known] their spectra and U+ the
+// pseudo-inverse of U = Q T, so that (U+)' = Q T^-T. Here wp = (I - P) W,
+// wr = W' R and m = T^-T dU' R (the first rows of wr).
+struct slope_parts {
+  matrix_d wp, wr, m;
 };
 
-slope_factors residual_slope(const reduced_series& s, const linear_part& l, const matrix_d& solve_t,
-                             const matrix_d& du, const matrix_d& dk, const matrix_d& a, const matrix_d& res) {
-  const long n = du.nr(), u = du.nc(), kn = dk.nc(), width = 2 * u + kn;
-  slope_factors out;
-  out.left.set_size(n, width);
-  out.right.set_size(width, a.nc());
-  const matrix_d du_perp = minus_times(du, l.q, trans_times(l.q, du));
-  dlib::set_colm(out.left, dlib::range(0, u - 1)) = du_perp;
-  dlib::set_rowm(out.right, dlib::range(0, u - 1)) = a;
-  if (kn > 0) {
-    const matrix_d dk_perp = minus_times(dk, l.q, trans_times(l.q, dk));
-    dlib::set_colm(out.left, dlib::range(u, u + kn - 1)) = dk_perp;
-    dlib::set_rowm(out.right, dlib::range(u, u + kn - 1)) = s.known;
-  }
-  dlib::set_colm(out.left, dlib::range(u + kn, width - 1)) = solve_t;
-  dlib::set_rowm(out.right, dlib::range(u + kn, width - 1)) = trans_times(du, res);
+slope_parts slope_of(const linear_part& l, const matrix_d& t_inverse, const matrix_d& w, const matrix_d& res) {
+  slope_parts out{minus_times(w, l.q, trans_times(l.q, w)), trans_times(w, res), {}};
+  out.m = dlib::trans(t_inverse) * dlib::rowm(out.wr, dlib::range(0, t_inverse.nr() - 1));
   return out;
 }
 
-// Writes -L F of every column's factors into the rows of j (spectrum i,
-// basis vector c at row i * basis + c), row after row.
-void put_slopes(matrix_d& j, const std::vector<slope_factors>& f, const std::vector<long>& column) {
-  if (f.empty()) return;
-  const long n = f.front().left.nr(), k = f.front().right.nc(), width = f.front().left.nc();
-  std::vector<double> sum(static_cast<std::size_t>(k));
-  for (long i = 0; i < n && k > 0; ++i) {
-    for (std::size_t g = 0; g < f.size(); ++g) {
-      const double* left = &f[g].left(i, 0);
-      std::fill(sum.begin(), sum.end(), 0.0);
-      for (long t = 0; t < width; ++t) {
-        const double* row = &f[g].right(t, 0);
-        for (long c = 0; c < k; ++c) sum[static_cast<std::size_t>(c)] += left[t] * row[c];
-      }
-      for (long c = 0; c < k; ++c) j(i * k + c, column[g]) = -sum[static_cast<std::size_t>(c)];
+// The Gram matrix [J r]'[J r] of the projected residual, without J: the two
+// terms of dR are orthogonal ((U+)' lies in the range of U, R outside it),
+// and Q has orthonormal columns, so that
+//   J'J_fg = <wp_f' wp_g, F F'> + <m_f, m_g>,  J'r_f = -<wr_f, F>.
+// The last row and column are J'r and r'r = ssr.
+matrix_d gram_of(const std::vector<slope_parts>& d, const matrix_d& f, double ssr) {
+  const long p = static_cast<long>(d.size());
+  const matrix_d ff = f * dlib::trans(f);
+  matrix_d g(p + 1, p + 1);
+  for (long a = 0; a < p; ++a) {
+    const slope_parts& da = d[static_cast<std::size_t>(a)];
+    for (long b = a; b < p; ++b) {
+      const slope_parts& db = d[static_cast<std::size_t>(b)];
+      g(a, b) = g(b, a) = inner(trans_times(da.wp, db.wp), ff) + inner(da.m, db.m);
+    }
+    g(a, p) = g(p, a) = -inner(da.wr, f);
+  }
+  g(p, p) = ssr;
+  return g;
+}
+
+// A compressed form of the Jacobian and residuals with Gram matrix g (see
+// residual_function): with D the square roots of the diagonal of g and
+// D^-1 g D^-1 = V L V', the rows of L^1/2 V' D, whose last column is
+// paired with the others as the residuals. Scaled so, every element of g
+// comes back to rounding of its own size, however ill-conditioned J'J is;
+// the columns whose derivatives vanish stay zero.
+void compress(const matrix_d& g, std::size_t plain, matrix_d& j, vector_d& r) {
+  const long p = g.nr() - 1;
+  const long rows = static_cast<std::size_t>(p + 1) == plain ? p + 2 : p + 1;  // never as many rows as residuals
+  column_d scale(p + 1);
+  for (long a = 0; a <= p; ++a) scale(a) = g(a, a) > 0 ? std::sqrt(g(a, a)) : 0.0;
+  matrix_d unit = dlib::zeros_matrix<double>(p + 1, p + 1);
+  for (long a = 0; a <= p; ++a) {
+    for (long b = 0; b <= p; ++b) {
+      if (scale(a) > 0 && scale(b) > 0) unit(a, b) = g(a, b) / (scale(a) * scale(b));
     }
   }
+  const dlib::eigenvalue_decomposition<matrix_d> eigen(dlib::make_symmetric(unit));
+  const column_d values = eigen.get_real_eigenvalues();
+  const matrix_d v = eigen.get_pseudo_v();
+  matrix_d b = dlib::zeros_matrix<double>(rows, p + 1);
+  for (long e = 0; e <= p; ++e) {
+    const double root = std::sqrt(std::max(values(e), 0.0));
+    for (long a = 0; a <= p; ++a) b(e, a) = root * v(a, e) * scale(a);
+  }
+  j = p > 0 ? matrix_d(dlib::colm(b, dlib::range(0, p - 1))) : matrix_d(rows, 0);
+  const column_d paired = dlib::colm(b, p);
+  r.assign(paired.begin(), paired.end());
 }
 
 // The residuals with non-negative spectra: the projected residual, then per
@@ -193,32 +214,30 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d less_known = l.known.nc() > 0 ? unexplained(s, l) : matrix_d();
   const matrix_d& y = l.known.nc() > 0 ? less_known : s.data;
-  const matrix_d res = minus_times(y, l.q, trans_times(l.q, y));
+  const matrix_d qty = trans_times(l.q, y), res = minus_times(y, l.q, qty);
   r.assign(res.begin(), res.end());
   if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
   for (double x : r) {
     if (!std::isfinite(x)) return "the model of the series is not finite";
   }
   if (!jacobian) return {};
-  j.set_size(static_cast<long>(r.size()), static_cast<long>(sensitivity.size()));
-  if (s.truncated()) dlib::set_rowm(j, j.nr() - 1) = 0;
-  const matrix_d solve_t = dlib::trans(l.solve);
-  const matrix_d a = trans_times(solve_t, y);
-  const std::vector<int> unknown = unknown_species(setup);
-  std::vector<slope_factors> factors;
-  std::vector<long> columns;
-  for (std::size_t f = 0; f < sensitivity.size(); ++f) {
-    if (sensitivity[f] < 0) {
-      dlib::set_colm(j, static_cast<long>(f)) = 0;
-      continue;
+  const matrix_d t_inverse = dlib::inv(dlib::upperm(l.r)), a = t_inverse * qty;
+  std::vector<int> columns = unknown_species(setup);
+  columns.insert(columns.end(), setup.known.begin(), setup.known.end());
+  std::vector<slope_parts> parts;
+  const long m = static_cast<long>(columns.size());
+  for (long w : sensitivity) {
+    if (w < 0) {
+      parts.push_back({dlib::zeros_matrix<double>(static_cast<long>(n), m), dlib::zeros_matrix<double>(m, y.nc()),
+                       dlib::zeros_matrix<double>(a.nr(), y.nc())});
+    } else {
+      const matrix_d slopes = slopes_of(columns, c, species, n, static_cast<std::size_t>(w), wanted);
+      parts.push_back(slope_of(l, t_inverse, slopes, res));
     }
-    const std::size_t w = static_cast<std::size_t>(sensitivity[f]);
-    const matrix_d du = slopes_of(unknown, c, species, n, w, wanted);
-    const matrix_d dk = slopes_of(setup.known, c, species, n, w, wanted);
-    factors.push_back(residual_slope(s, l, solve_t, du, dk, a, res));
-    columns.push_back(static_cast<long>(f));
   }
-  put_slopes(j, factors, columns);
+  const matrix_d f = s.known.nr() > 0 ? matrix_d(dlib::join_cols(a, s.known)) : a;
+  const std::size_t plain = r.size();
+  compress(gram_of(parts, f, sum_of_squares(r)), plain, j, r);
   return {};
 }
 
@@ -312,7 +331,6 @@ std::string linear_at(const spectral_setup& setup, const trajectory& c, std::siz
     return "the concentrations of the absorbing species are linearly dependent";
   }
   const matrix_d r_inverse = dlib::inv(dlib::upperm(out.r));
-  out.solve = r_inverse * dlib::trans(out.q);
   const matrix_d inverse = r_inverse * dlib::trans(r_inverse);
   out.inverse_diagonal.clear();
   for (long i = 0; i < inverse.nr(); ++i) out.inverse_diagonal.push_back(inverse(i, i));
@@ -327,7 +345,7 @@ matrix_d basis_residual(const reduced_series& s, const linear_part& l) {
 spectra_pass::spectra_pass(const linear_part& l, const matrix_d& known_spectra, std::size_t channels)
     : l_(l),
       known_spectra_(known_spectra),
-      sum_(dlib::zeros_matrix<double>(l.solve.nr(), static_cast<long>(channels))) {}
+      sum_(dlib::zeros_matrix<double>(l.q.nc(), static_cast<long>(channels))) {}
 
 void spectra_pass::add(std::size_t spectrum, const double* row) {
   const long i = static_cast<long>(spectrum), m = sum_.nc();

@@ -45,12 +45,11 @@ residual_model shared_spectral_model(std::shared_ptr<const reduced_series> serie
 
 // The linear part of a spectral fit for given concentrations: the columns
 // of the unknown spectra (absorbing species, then the offset) and of the
-// known ones, and the least-squares solution operator.
+// known ones, and the factors of the unknown ones.
 struct linear_part {
   matrix_d unknown;   // spectra x unknown columns: their concentrations
   matrix_d known;     // spectra x known species
   matrix_d q, r;      // U = q r, q with orthonormal columns, r upper triangular
-  matrix_d solve;     // unknown columns x spectra: (U'U)^-1 U', U = unknown
   vector_d inverse_diagonal;  // of (U'U)^-1
   double condition = 0;       // of U, from its triangular factor: largest over smallest diagonal
 };

@@ -20,7 +20,7 @@ matrix_d overlapping_spectra(long species, long channels) {
   matrix_d s(species, channels);
   for (long a = 0; a < species; ++a) {
     for (long c = 0; c < channels; ++c) {
-      const double x = static_cast<double>(c) / static_cast<double>(channels - 1);
+      const double x = channels > 1 ? static_cast<double>(c) / static_cast<double>(channels - 1) : 0.5;
       s(a, c) = gauss(x, 0.35 + 0.15 * static_cast<double>(a), 0.1) + 0.3 * gauss(x, 0.8 - 0.2 * a, 0.15);
     }
   }
@@ -34,7 +34,18 @@ struct series_case {
   double step;
   std::vector<int> absorbing;
   bool nonnegative = false;
+  std::vector<int> known = {};  // species of a known spectrum (known_spectra), in the data as the absorbing ones
+  bool offset = false;
 };
+
+// The known spectra of a case: broad bands.
+matrix_d known_spectra(const series_case& c) {
+  matrix_d s(static_cast<long>(c.known.size()), c.channels);
+  for (long a = 0; a < s.nr(); ++a) {
+    for (long ch = 0; ch < c.channels; ++ch) s(a, ch) = gauss(static_cast<double>(ch) / c.channels, 0.5 + 0.1 * a, 0.3);
+  }
+  return s;
+}
 
 mechanism parsed(const std::string& text) {
   mechanism m;
@@ -55,10 +66,14 @@ matrix_d simulate(const series_case& c, const mechanism& m, const vector_d& t, d
   unsigned seed = 99;
   for (long i = 0; i < c.times; ++i) {
     for (long ch = 0; ch < c.channels; ++ch) {
-      double sum = 0;
+      double sum = c.offset ? 0.05 : 0.0;
       for (std::size_t a = 0; a < c.absorbing.size(); ++a) {
         sum += tr.c[static_cast<std::size_t>(i) * species + static_cast<std::size_t>(c.absorbing[a])] *
                s(static_cast<long>(a), ch);
+      }
+      for (std::size_t a = 0; a < c.known.size(); ++a) {
+        sum += tr.c[static_cast<std::size_t>(i) * species + static_cast<std::size_t>(c.known[a])] *
+               known_spectra(c)(static_cast<long>(a), ch);
       }
       seed = seed * 1103515245u + 12345u;
       d(i, ch) = sum + noise * (2.0 * (seed >> 16 & 0x7fff) / 32767.0 - 1.0);
@@ -72,6 +87,7 @@ struct spectral_problem {
   std::shared_ptr<reduced_series> series;
   spectral_setup setup;
   matrix_d d;
+  matrix_d known;  // spectra of setup.known
 };
 
 spectral_problem make(const series_case& c, double noise, double start_factor) {
@@ -81,7 +97,7 @@ spectral_problem make(const series_case& c, double noise, double start_factor) {
   spectral_problem out;
   out.d = simulate(c, m, t, noise);
   for (named_value& k : m.rates) k.value *= start_factor;
-  series_reduction r(static_cast<std::size_t>(c.channels), matrix_d(0, c.channels), basis_limit(c.channels));
+  series_reduction r(static_cast<std::size_t>(c.channels), known_spectra(c), basis_limit(c.channels));
   for (long i = 0; i < c.times; ++i) {
     const matrix_d row = dlib::rowm(out.d, i);
     r.add(t[static_cast<std::size_t>(i)], &row(0, 0));
@@ -89,6 +105,9 @@ spectral_problem make(const series_case& c, double noise, double start_factor) {
   out.series = std::make_shared<reduced_series>(r.finish());
   out.setup.absorbing = c.absorbing;
   out.setup.nonnegative = c.nonnegative;
+  out.setup.known = c.known;
+  out.setup.offset = c.offset;
+  out.known = known_spectra(c);
   measured data;
   data.t = t;
   out.p = make_problem(m, data);
@@ -96,25 +115,35 @@ spectral_problem make(const series_case& c, double noise, double start_factor) {
   return out;
 }
 
+// The concentrations of species at every time of c, a column each; -1: 1.
+matrix_d columns(const trajectory& c, std::size_t species, long n, const std::vector<int>& of) {
+  matrix_d out(n, static_cast<long>(of.size()));
+  for (long i = 0; i < n; ++i) {
+    for (std::size_t a = 0; a < of.size(); ++a) {
+      out(i, static_cast<long>(a)) = of[a] < 0 ? 1.0 : c.c[static_cast<std::size_t>(i) * species + of[a]];
+    }
+  }
+  return out;
+}
+
 // The dense reference: for rate constants exp(x), every channel of the full
-// matrix solved for its spectrum by QR, residuals C S' - D over every cell.
+// matrix less the known spectra solved for its spectrum by QR, residuals
+// C S' - D over every cell.
 std::string dense_residuals(const spectral_problem& sp, const vector_d& x, vector_d& r) {
   const values v = from_solver(sp.p, x);
   trajectory c;
   if (std::string e = concentrations(sp.p, v, c); !e.empty()) return e;
-  const long n = sp.d.nr(), na = static_cast<long>(sp.setup.absorbing.size());
-  matrix_d u(n, na);
-  for (long i = 0; i < n; ++i) {
-    for (long a = 0; a < na; ++a) {
-      u(i, a) = c.c[static_cast<std::size_t>(i) * sp.p.m.species.size() +
-                    static_cast<std::size_t>(sp.setup.absorbing[static_cast<std::size_t>(a)])];
-    }
-  }
+  const std::size_t species = sp.p.m.species.size();
+  std::vector<int> unknown = sp.setup.absorbing;
+  if (sp.setup.offset) unknown.push_back(-1);
+  const matrix_d u = columns(c, species, sp.d.nr(), unknown);
+  const matrix_d d = sp.known.nr() > 0 ? matrix_d(sp.d - columns(c, species, sp.d.nr(), sp.setup.known) * sp.known)
+                                       : sp.d;
   dlib::qr_decomposition<matrix_d> qr(u);
-  const matrix_d fitted = u * qr.solve(sp.d);
+  const matrix_d fitted = u * qr.solve(d);
   r.clear();
-  for (long i = 0; i < n; ++i) {
-    for (long ch = 0; ch < sp.d.nc(); ++ch) r.push_back(fitted(i, ch) - sp.d(i, ch));
+  for (long i = 0; i < d.nr(); ++i) {
+    for (long ch = 0; ch < d.nc(); ++ch) r.push_back(fitted(i, ch) - d(i, ch));
   }
   return {};
 }
@@ -138,18 +167,31 @@ residual_function dense(const spectral_problem& sp) {
 
 const series_case consecutive{"A -> B  k1 = 2\nB -> C  k2 = 0.2\nA = 1 fixed\ncolumn 1 = A\n", {2, 0.2}, 40, 15, 0.25, {0, 1, 2}};
 
+// The Jacobian comes compressed (fewer rows than residuals, paired with
+// residuals of its own) and holds the dense normal equations: with a known
+// spectrum and an offset too, and on a series of as many cells as values
+// and one.
 TEST(spectral, the_reduced_residuals_hold_the_dense_sum_of_squares_and_its_slopes) {
-  const spectral_problem sp = make(consecutive, 1e-3, 1.3);
-  const vector_d x = to_solver(sp.p, sp.p.base);
-  vector_d r, dr;
-  matrix_d j, dj;
-  ASSERT_EQ(residuals(sp.p, x, true, r, j), "");
-  ASSERT_EQ(dense(sp)(x, true, dr, dj), "");
-  EXPECT_NEAR(sum_of_squares(r), sum_of_squares(dr), 1e-12 * sum_of_squares(dr));
-  const matrix_d jtj = dlib::trans(j) * j, djtj = dlib::trans(dj) * dj;
-  EXPECT_LT(dlib::max(dlib::abs(jtj - djtj)) / dlib::max(dlib::abs(djtj)), 1e-7);
-  const matrix_d g = dlib::trans(j) * dlib::mat(r), dg = dlib::trans(dj) * dlib::mat(dr);
-  EXPECT_LT(dlib::max(dlib::abs(g - dg)) / dlib::max(dlib::abs(dg)), 1e-7);
+  const series_case known{"A -> B  k1 = 2\nB -> C  k2 = 0.2\nA = 1 fixed\ncolumn 1 = A\n", {2, 0.2}, 40, 15, 0.25,
+                          {0, 1}, false, {2}, true};
+  const series_case tiny{"A -> B  k = 1\nA = 1 fixed\ncolumn 1 = A\n", {1}, 2, 1, 0.5, {0}};
+  for (const series_case& c : {consecutive, known, tiny}) {
+    const spectral_problem sp = make(c, 1e-3, 1.3);
+    const vector_d x = to_solver(sp.p, sp.p.base);
+    vector_d r, plain, dr;
+    matrix_d j, dj;
+    ASSERT_EQ(residuals(sp.p, x, true, r, j), "");
+    ASSERT_EQ(residuals(sp.p, x, false, plain, dj), "");
+    ASSERT_EQ(dense(sp)(x, true, dr, dj), "");
+    EXPECT_EQ(r.size(), static_cast<std::size_t>(j.nr()));
+    EXPECT_NE(r.size(), plain.size());
+    EXPECT_NEAR(sum_of_squares(r), sum_of_squares(dr), 1e-12 * sum_of_squares(dr));
+    EXPECT_NEAR(sum_of_squares(plain), sum_of_squares(dr), 1e-12 * sum_of_squares(dr));
+    const matrix_d jtj = dlib::trans(j) * j, djtj = dlib::trans(dj) * dj;
+    EXPECT_LT(dlib::max(dlib::abs(jtj - djtj)) / dlib::max(dlib::abs(djtj)), 1e-7) << c.times;
+    const matrix_d g = dlib::trans(j) * dlib::mat(r), dg = dlib::trans(dj) * dlib::mat(dr);
+    EXPECT_LT(dlib::max(dlib::abs(g - dg)) / dlib::max(dlib::abs(dg)), 1e-7) << c.times;
+  }
 }
 
 TEST(spectral, agrees_with_a_dense_qr_fit_to_1e_8_in_k) {

@@ -44,6 +44,33 @@ std::size_t kept(const vector_d& s, std::size_t most) {
   return k;
 }
 
+// The rows of e made orthonormal, in order, by classical Gram-Schmidt run
+// twice per row (twice is enough for orthogonality to rounding): e = r' q,
+// q (rows x width) with orthonormal rows, r upper triangular. A row that
+// lies in the span of those before it gets whatever direction its rounding
+// leaves, and a diagonal of r at the rounding level; one of zeros stays
+// zero. The rows are contiguous, so every product runs along memory.
+void orthonormal_rows(const matrix_d& e, matrix_d& q, matrix_d& r) {
+  const long b = e.nr(), m = e.nc();
+  q.set_size(b, m);
+  r = dlib::zeros_matrix<double>(b, b);
+  for (long j = 0; j < b; ++j) {
+    double* v = &q(j, 0);
+    std::copy(&e(j, 0), &e(j, 0) + m, v);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (long i = 0; i < j; ++i) {
+        const double* qi = &q(i, 0);
+        const double c = std::inner_product(qi, qi + m, v, 0.0);
+        for (long x = 0; x < m; ++x) v[x] -= c * qi[x];
+        r(i, j) += c;
+      }
+    }
+    const double norm = std::sqrt(std::inner_product(v, v + m, v, 0.0));
+    r(j, j) = norm;
+    for (long x = 0; x < m && norm > 0; ++x) v[x] /= norm;
+  }
+}
+
 }  // namespace
 
 std::size_t basis_limit(std::size_t channels) {
@@ -90,7 +117,7 @@ void series_reduction::add(double t, const double* row) {
 }
 
 // Folds the block B into u diag(s) v': with P = B v and B - P v' = Re' Qe'
-// (a QR factorisation of its transpose), [old; B] = [u 0; 0 I] K [v Qe]'
+// (its rows made orthonormal, see orthonormal_rows), [old; B] = [u 0; 0 I] K [v Qe]'
 // with K = [diag(s) 0; P Re'], whose decomposition gives the new factors.
 void series_reduction::fold() {
   if (in_block_ == 0) return;
@@ -98,8 +125,9 @@ void series_reduction::fold() {
   const matrix_d rows = dlib::rowm(block_, dlib::range(0, b - 1));
   const matrix_d p = k > 0 ? matrix_d(rows * v_) : matrix_d(dlib::zeros_matrix<double>(b, 0));
   const matrix_d e = k > 0 ? matrix_d(rows - p * dlib::trans(v_)) : rows;
-  dlib::qr_decomposition<matrix_d> qr(dlib::trans(e));
-  const matrix_d qe = qr.get_q(), re = qr.get_r();
+  matrix_d qe_rows, re;
+  orthonormal_rows(e, qe_rows, re);
+  const matrix_d qe = dlib::trans(qe_rows);
   matrix_d core = dlib::zeros_matrix<double>(k + b, k + b);
   for (long i = 0; i < k; ++i) core(i, i) = s_[static_cast<std::size_t>(i)];
   if (k > 0) dlib::set_subm(core, dlib::range(k, k + b - 1), dlib::range(0, k - 1)) = p;

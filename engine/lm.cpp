@@ -151,7 +151,7 @@ void judge_end(lm_outcome& out, const normal_equations& n, const lm_settings& s,
 std::string jacobian_at(const residual_function& f, const vector_d& x, const vector_d& r, matrix_d& j,
                         vector_d& jr) {
   if (std::string error = f(x, true, jr, j); !error.empty()) return error;
-  if (static_cast<std::size_t>(j.nr()) == r.size()) jr.clear();
+  if (!is_compressed(j, r)) jr.clear();
   return {};
 }
 
@@ -253,6 +253,8 @@ bool bounded_step(const matrix_d& j, const vector_d& r, const column& g, const v
 }
 
 const vector_d& paired_residuals(const lm_outcome& o) { return o.jr.empty() ? o.r : o.jr; }
+
+bool is_compressed(const matrix_d& j, const vector_d& r) { return static_cast<std::size_t>(j.nr()) != r.size(); }
 
 double sum_of_squares(const vector_d& r) {
   double s = 0;

@@ -79,6 +79,10 @@ struct lm_outcome {
 // The residuals paired with the rows of o.j: o.jr or o.r.
 const vector_d& paired_residuals(const lm_outcome& o);
 
+// Whether j, from a model whose plain residuals are r, is a compressed form
+// (see residual_function): its rows are not one per residual.
+bool is_compressed(const matrix_d& j, const vector_d& r);
+
 // The sum of squares of every group of r.
 vector_d group_sums(const vector_d& r, const lm_settings& s);
 

@@ -17,7 +17,7 @@ bool linear_step(const problem& p, const vector_d& x, const std::vector<std::siz
   matrix_d j;
   if (!residuals(p, x, true, paired, j).empty()) return false;
   if (!residuals(p, x, false, r, j).empty()) return false;
-  if (static_cast<std::size_t>(j.nr()) != r.size()) r = std::move(paired);  // a compressed Jacobian
+  if (is_compressed(j, r)) r = std::move(paired);
   const long n = static_cast<long>(positions.size()), m = static_cast<long>(r.size());
   matrix_d a(m, n);
   dlib::matrix<double, 0, 1> scale(n), rhs(m);

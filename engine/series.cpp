@@ -44,22 +44,21 @@ std::size_t kept(const vector_d& s, std::size_t most) {
   return k;
 }
 
-// The rows of e made orthonormal, in order, by classical Gram-Schmidt run
-// twice per row (twice is enough for orthogonality to rounding): e = r' q,
-// q (rows x width) with orthonormal rows, r upper triangular. A row that
-// lies in the span of those before it gets whatever direction its rounding
-// leaves, and a diagonal of r at the rounding level; one of zeros stays
-// zero. The rows are contiguous, so every product runs along memory.
-void orthonormal_rows(const matrix_d& e, matrix_d& q, matrix_d& r) {
-  const long b = e.nr(), m = e.nc();
-  q.set_size(b, m);
+// The first b rows of e made orthonormal in place, in order, by classical
+// Gram-Schmidt run twice per row (twice is enough for orthogonality to
+// rounding): e = r' q, q (b x width) with orthonormal rows, r upper
+// triangular. A row that lies in the span of those before it gets whatever
+// direction its rounding leaves, and a diagonal of r at the rounding level;
+// one of zeros stays zero. The rows are contiguous, so every product runs
+// along memory.
+void orthonormal_rows(matrix_d& e, long b, matrix_d& r) {
+  const long m = e.nc();
   r = dlib::zeros_matrix<double>(b, b);
   for (long j = 0; j < b; ++j) {
-    double* v = &q(j, 0);
-    std::copy(&e(j, 0), &e(j, 0) + m, v);
+    double* v = &e(j, 0);
     for (int pass = 0; pass < 2; ++pass) {
       for (long i = 0; i < j; ++i) {
-        const double* qi = &q(i, 0);
+        const double* qi = &e(i, 0);
         const double c = std::inner_product(qi, qi + m, v, 0.0);
         for (long x = 0; x < m; ++x) v[x] -= c * qi[x];
         r(i, j) += c;
@@ -69,6 +68,12 @@ void orthonormal_rows(const matrix_d& e, matrix_d& q, matrix_d& r) {
     r(j, j) = norm;
     for (long x = 0; x < m && norm > 0; ++x) v[x] /= norm;
   }
+}
+
+// Rows from to from + count - 1 and the first cols columns of a, as a
+// matrix of its own (so that products with it go to BLAS).
+matrix_d corner(const matrix_d& a, long from, long count, long cols) {
+  return count > 0 && cols > 0 ? matrix_d(dlib::subm(a, from, 0, count, cols)) : matrix_d(count, cols);
 }
 
 }  // namespace
@@ -119,15 +124,18 @@ void series_reduction::add(double t, const double* row) {
 // Folds the block B into u diag(s) v': with P = B v and B - P v' = Re' Qe'
 // (its rows made orthonormal, see orthonormal_rows), [old; B] = [u 0; 0 I] K [v Qe]'
 // with K = [diag(s) 0; P Re'], whose decomposition gives the new factors.
+// The block is worked on in place: it is a few rows as wide as the spectra,
+// and a copy of it would be the largest thing the reduction holds.
 void series_reduction::fold() {
   if (in_block_ == 0) return;
   const long b = static_cast<long>(in_block_), k = v_.nc(), n = u_.nr();
-  const matrix_d rows = dlib::rowm(block_, dlib::range(0, b - 1));
-  const matrix_d p = k > 0 ? matrix_d(rows * v_) : matrix_d(dlib::zeros_matrix<double>(b, 0));
-  const matrix_d e = k > 0 ? matrix_d(rows - p * dlib::trans(v_)) : rows;
-  matrix_d qe_rows, re;
-  orthonormal_rows(e, qe_rows, re);
-  const matrix_d qe = dlib::trans(qe_rows);
+  if (b < block_.nr()) block_ = corner(block_, 0, b, block_.nc());  // the last block, not filled
+  matrix_d p(b, k), re;
+  if (k > 0) {
+    p = block_ * v_;
+    block_ -= p * dlib::trans(v_);
+  }
+  orthonormal_rows(block_, b, re);
   matrix_d core = dlib::zeros_matrix<double>(k + b, k + b);
   for (long i = 0; i < k; ++i) core(i, i) = s_[static_cast<std::size_t>(i)];
   if (k > 0) dlib::set_subm(core, dlib::range(k, k + b - 1), dlib::range(0, k - 1)) = p;
@@ -144,12 +152,17 @@ void series_reduction::fold() {
     out_.discarded_ss += cs[i] > rounding ? cs[i] * cs[i] : 0.0;
   }
   const long kk = static_cast<long>(keep);
-  matrix_d grown = dlib::zeros_matrix<double>(n + b, k + b);
-  if (n > 0 && k > 0) dlib::set_subm(grown, dlib::range(0, n - 1), dlib::range(0, k - 1)) = u_;
-  dlib::set_subm(grown, dlib::range(n, n + b - 1), dlib::range(k, k + b - 1)) = dlib::identity_matrix<double>(b);
-  u_ = kk > 0 ? matrix_d(grown * dlib::colm(cu, dlib::range(0, kk - 1))) : matrix_d(n + b, 0);
-  const matrix_d wide = k > 0 ? matrix_d(dlib::join_rows(v_, qe)) : qe;
-  v_ = kk > 0 ? matrix_d(wide * dlib::colm(cv, dlib::range(0, kk - 1))) : matrix_d(static_cast<long>(channels_), 0);
+  // u = [u cu_top; cu_bottom] and v = v cv_top + Qe cv_bottom, of the kept columns.
+  matrix_d u = dlib::zeros_matrix<double>(n + b, kk);
+  if (kk > 0) {
+    if (n > 0 && k > 0) dlib::set_subm(u, dlib::range(0, n - 1), dlib::range(0, kk - 1)) = u_ * corner(cu, 0, k, kk);
+    dlib::set_subm(u, dlib::range(n, n + b - 1), dlib::range(0, kk - 1)) = corner(cu, k, b, kk);
+  }
+  matrix_d v = dlib::zeros_matrix<double>(static_cast<long>(channels_), kk);
+  if (k > 0 && kk > 0) v = v_ * corner(cv, 0, k, kk);
+  if (kk > 0) v += dlib::trans(block_) * corner(cv, k, b, kk);
+  u_ = std::move(u);
+  v_ = std::move(v);
   s_.assign(cs.begin(), cs.begin() + kk);
   in_block_ = 0;
 }

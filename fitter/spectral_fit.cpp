@@ -6,6 +6,7 @@
 #include "common/format.h"
 #include "engine/experiments.h"
 #include "fitter/series_file.h"
+#include "fitter/series_relay.h"
 
 namespace kinetics {
 
@@ -86,7 +87,9 @@ std::string load_experiment_series(const mechanism& m, spectral_data& out, std::
       reduction->add(t, row);
       d.t.push_back(t);
     };
-    if (std::string error = read_series_file(view.series, view.start, events); !error.empty()) return error;
+    series_relay relay(events);
+    if (std::string error = read_series_file(view.series, view.start, relay.events()); !error.empty()) return error;
+    relay.finish();
   }
   out.series = std::make_shared<const reduced_series>(reduction->finish());
   return {};
@@ -108,7 +111,9 @@ std::string load_series(const mechanism& m, spectral_data& out) {
     return {};
   };
   events.spectrum = [&](std::size_t, double t, const double* row) { reduction->add(t, row); };
-  if (std::string e = read_series_file(m.series, m.start, events); !e.empty()) return e;
+  series_relay relay(events);
+  if (std::string e = read_series_file(m.series, m.start, relay.events()); !e.empty()) return e;
+  relay.finish();
   out.series = std::make_shared<const reduced_series>(reduction->finish());
   return {};
 }

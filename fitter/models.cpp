@@ -118,70 +118,126 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
   return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text}}, finish_pictures(drawing));
 }
 
+// An experiment of a series fit as its pictures see it (the whole fit when
+// it has one series): its problem, title, result name and first row.
+struct series_part {
+  const problem* p;
+  std::string title, name;
+  std::size_t first;
+};
+
+std::vector<series_part> series_parts(const std::string& name, const loaded& l) {
+  const problem& p = l.p;
+  if (p.parts.empty()) return {{&p, "ratefit: " + visible(p.m.file) + " fitted to " + visible(data_name(p)), name, 0}};
+  std::vector<series_part> out;
+  std::size_t first = 0;
+  for (std::size_t e = 0; e < p.parts.size(); ++e) {
+    out.push_back({&p.parts[e],
+                   "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.parts[e].m.series.file.path),
+                   part_name(p, e, name), first});
+    first += p.parts[e].data.t.size();
+  }
+  return out;
+}
+
+// The pictures of a series fit being drawn: the residual maps, started
+// before the series is read again, and then the overviews.
+struct series_drawing {
+  pictures_under_way maps, overviews;
+};
+
+series_drawing start_maps(const std::vector<series_part>& parts, const loaded& l, const spectral_outcome& o) {
+  std::vector<picture_job> jobs;
+  for (const series_part& e : parts) jobs.push_back(series_residual_job(*e.p, *l.spectral, o, e.title, e.name, e.first));
+  return {start_pictures(std::move(jobs)), {}};
+}
+
+void start_overviews(series_drawing& d, const std::vector<series_part>& parts, const loaded& l,
+                     const spectral_outcome& o) {
+  std::vector<picture_job> jobs;
+  for (const series_part& e : parts) jobs.push_back(series_overview_job(*e.p, *l.spectral, o, e.title, e.name, e.first));
+  d.overviews = start_pictures(std::move(jobs));
+}
+
+// Every picture, each experiment's overview before its map.
+std::vector<picture> finish_series_pictures(series_drawing& d) {
+  const std::vector<picture> overviews = finish_pictures(d.overviews), maps = finish_pictures(d.maps);
+  std::vector<picture> out;
+  for (std::size_t e = 0; e < overviews.size(); ++e) {
+    out.push_back(overviews[e]);
+    out.push_back(maps[e]);
+  }
+  return out;
+}
+
 // The results of a fit to a series: NAME.fit.txt, NAME.curve.txt (the
-// concentrations) and NAME.spectra.txt together, then the pictures.
-std::string write_series_results(const std::string& name, const loaded& l, const fit_result& r,
-                                 const std::vector<std::string>& rank, const spectral_outcome& o) {
-  const std::string heading = "ratefit: " + visible(l.p.m.file) + " fitted to " + visible(data_name(l.p));
+// concentrations) and NAME.spectra.txt together, then the pictures. The
+// texts are made while the pictures are drawn.
+std::string write_series_results(const std::vector<series_part>& parts, const loaded& l, const fit_result& r,
+                                 const std::vector<std::string>& rank, const spectral_outcome& o,
+                                 series_drawing& drawing) {
+  const std::string& name = parts.front().name;
+  start_overviews(drawing, parts, l, o);
   const std::string fit_text = fit_file(l.p, r, rank);
-  const std::string curve_text = concentration_file(l.p, o.c, heading);
-  const std::string spectra_text = spectra_file(l.p, *l.spectral, o, heading);
+  const std::string curve_text = concentration_file(l.p, o.c, parts.front().title);
+  const std::string spectra_text = spectra_file(l.p, *l.spectral, o, parts.front().title);
   return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text},
                       {name + ".spectra.txt", &spectra_text}},
-                     draw_series_plots(l.p, *l.spectral, o, heading, name));
+                     finish_series_pictures(drawing));
 }
 
 // The rows of experiment e's spectra among those of every experiment: the
-// first, and the concentrations of its rows alone.
-std::size_t part_rows(const problem& p, std::size_t e, const trajectory& all, trajectory& out) {
-  std::size_t first = 0;
-  for (std::size_t i = 0; i < e; ++i) first += p.parts[i].data.t.size();
-  const std::size_t species = p.m.species.size(), rows = p.parts[e].data.t.size();
-  out.c.assign(all.c.begin() + static_cast<long>(first * species),
-               all.c.begin() + static_cast<long>((first + rows) * species));
-  return first;
+// concentrations of its rows alone.
+trajectory part_rows(const problem& p, const series_part& e, const trajectory& all) {
+  const std::size_t species = p.m.species.size(), rows = e.p->data.t.size();
+  trajectory out;
+  out.c.assign(all.c.begin() + static_cast<long>(e.first * species),
+               all.c.begin() + static_cast<long>((e.first + rows) * species));
+  return out;
 }
 
 // The results of a fit of several experiments to their series: NAME.fit.txt
 // and NAME.spectra.txt, and per experiment its curve file (the
 // concentrations) and both pictures, replaced together.
-std::string write_series_part_results(const std::string& name, const loaded& l, const fit_result& r,
-                                      const std::vector<std::string>& rank, const spectral_outcome& o) {
+std::string write_series_part_results(const std::string& name, const std::vector<series_part>& parts,
+                                      const loaded& l, const fit_result& r, const std::vector<std::string>& rank,
+                                      const spectral_outcome& o, series_drawing& drawing) {
   const problem& p = l.p;
+  start_overviews(drawing, parts, l, o);
   const std::string heading = "ratefit: " + visible(p.m.file) + " fitted to " + visible(data_files(p));
   std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r, rank)},
                                 {name + ".spectra.txt", spectra_file(p, *l.spectral, o, heading)}};
-  std::vector<picture_job> jobs;
-  for (std::size_t e = 0; e < p.parts.size(); ++e) {
-    trajectory c;
-    const std::size_t first = part_rows(p, e, o.c, c);
-    const std::string own = "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.parts[e].m.series.file.path);
-    files.push_back({part_name(p, e, name) + ".curve.txt", concentration_file(p.parts[e], c, own)});
-    for (picture_job& job : series_picture_jobs(p.parts[e], *l.spectral, o, own, part_name(p, e, name), first)) {
-      jobs.push_back(std::move(job));
-    }
+  for (const series_part& e : parts) {
+    files.push_back({e.name + ".curve.txt", concentration_file(*e.p, part_rows(p, e, o.c), e.title)});
   }
-  const std::vector<picture> pictures = draw_pictures(std::move(jobs));
+  const std::vector<picture> pictures = finish_series_pictures(drawing);
   std::vector<std::pair<std::string, const std::string*>> texts;
   for (const named_text& f : files) texts.push_back({f.first, &f.second});
   return write_group(texts, pictures);
 }
 
-// The report of a fit, the rank lines of a series after it, and the results.
-std::string report_and_write(const std::string& path, const loaded& l, const fit_result& r) {
-  for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
-  if (!l.spectral) {
-    std::cout << std::endl;
-    return write_results(model_name(path), l.p, r);
-  }
+// The report of a series fit, its rank lines and the results. The residual
+// maps need no spectra, so gnuplot draws them while the series is read again.
+std::string report_and_write_series(const std::string& path, const loaded& l, const fit_result& r) {
   spectral_outcome o;
-  if (std::string error = spectral_outcome_of(l.p, *l.spectral, r, o); !error.empty()) return path + ": " + error;
+  if (std::string error = spectral_linear_of(l.p, *l.spectral, r, o); !error.empty()) return path + ": " + error;
+  const std::vector<series_part> parts = series_parts(model_name(path), l);
+  series_drawing drawing = start_maps(parts, l, o);
+  if (std::string error = read_spectra(l.p, *l.spectral, o); !error.empty()) return path + ": " + error;
   std::vector<std::string> rank{""};
   for (std::string& line : rank_lines(*l.spectral, o)) rank.push_back(std::move(line));
   for (const std::string& line : rank) std::cout << line << "\n";
   std::cout << std::endl;
-  if (!l.p.parts.empty()) return write_series_part_results(model_name(path), l, r, rank, o);
-  return write_series_results(model_name(path), l, r, rank, o);
+  if (!l.p.parts.empty()) return write_series_part_results(model_name(path), parts, l, r, rank, o, drawing);
+  return write_series_results(parts, l, r, rank, o, drawing);
+}
+
+// The report of a fit, the rank lines of a series after it, and the results.
+std::string report_and_write(const std::string& path, const loaded& l, const fit_result& r) {
+  for (const std::string& line : report_lines(l.p, r)) std::cout << line << "\n";
+  if (l.spectral) return report_and_write_series(path, l, r);
+  std::cout << std::endl;
+  return write_results(model_name(path), l.p, r);
 }
 
 // The most derivatives of residuals a fit holds (256 MiB).

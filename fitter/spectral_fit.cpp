@@ -126,19 +126,23 @@ problem spectral_problem(mechanism m, const spectral_data& s) {
   return p;
 }
 
-std::string spectral_outcome_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out) {
+std::string spectral_linear_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out) {
   if (std::string e = series_concentrations(p, r.best, out.c); !e.empty()) return e;
   if (std::string e = linear_at(s.setup, out.c, p.m.species.size(), out.linear); !e.empty()) return e;
+  const double sigma = r.dof > 0 ? std::sqrt(r.ssr / r.dof) : 0.0;
+  out.se.clear();
+  for (double d : out.linear.inverse_diagonal) out.se.push_back(sigma * std::sqrt(d));
+  out.rank = series_rank(*s.series, s.setup, out.linear, sigma);
+  return {};
+}
+
+std::string read_spectra(const problem& p, const spectral_data& s, spectral_outcome& out) {
   spectra_pass pass(out.linear, s.known, s.x.size());
   series_events events;
   events.grid = [](const vector_d&) { return std::string(); };
   events.spectrum = [&](std::size_t i, double, const double* row) { pass.add(i, row); };
   if (std::string e = read_every_series(p.m, events); !e.empty()) return e;
   out.spectra = pass.spectra(s.setup.nonnegative);
-  const double sigma = r.dof > 0 ? std::sqrt(r.ssr / r.dof) : 0.0;
-  out.se.clear();
-  for (double d : out.linear.inverse_diagonal) out.se.push_back(sigma * std::sqrt(d));
-  out.rank = series_rank(*s.series, s.setup, out.linear, sigma);
   return {};
 }
 

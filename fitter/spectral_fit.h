@@ -46,8 +46,14 @@ struct spectral_outcome {
 // one after the other.
 std::string series_concentrations(const problem& p, const values& v, trajectory& out);
 
-// The second pass at the best values of r. Returns why there is none, or an empty string.
-std::string spectral_outcome_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out);
+// What the best values of r give without the series read again: the
+// concentrations, the linear part, the spectra's standard errors and the
+// rank report. Returns why there are none, or an empty string.
+std::string spectral_linear_of(const problem& p, const spectral_data& s, const fit_result& r, spectral_outcome& out);
+
+// The second pass, after spectral_linear_of: the spectra, from the series
+// read again. Returns why there are none, or an empty string.
+std::string read_spectra(const problem& p, const spectral_data& s, spectral_outcome& out);
 
 // The report's lines on the series: its size and basis, the singular values
 // of the data and of the residuals, the components above the noise, and the

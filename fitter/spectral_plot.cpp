@@ -87,15 +87,14 @@ std::string residual_script(const problem& p, const spectral_data& s, const spec
 
 }  // namespace
 
-std::vector<picture_job> series_picture_jobs(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                                             const std::string& title, const std::string& name, std::size_t first) {
-  return {{name + ".png", overview_script(p, s, o, title, first), ""},
-          {name + ".residuals.png", residual_script(p, s, o, title, first), ""}};
+picture_job series_overview_job(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                                const std::string& title, const std::string& name, std::size_t first) {
+  return {name + ".png", overview_script(p, s, o, title, first), ""};
 }
 
-std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                                       const std::string& title, const std::string& name, std::size_t first) {
-  return draw_pictures(series_picture_jobs(p, s, o, title, name, first));
+picture_job series_residual_job(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                                const std::string& title, const std::string& name, std::size_t first) {
+  return {name + ".residuals.png", residual_script(p, s, o, title, first), ""};
 }
 
 }  // namespace kinetics

@@ -13,14 +13,15 @@
 
 namespace kinetics {
 
-// The scripts of both pictures for the result name, to be drawn together
-// with others; p's spectra are those of o from row first on.
-std::vector<picture_job> series_picture_jobs(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                                             const std::string& title, const std::string& name, std::size_t first = 0);
+// The picture NAME.png of the recovered spectra above the concentrations,
+// to be drawn with others; p's spectra are those of o from row first on (an
+// experiment of several).
+picture_job series_overview_job(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                                const std::string& title, const std::string& name, std::size_t first = 0);
 
-// Draws both pictures for the result name, NAME.png and NAME.residuals.png.
-// p's spectra are those of o from row first on (an experiment of several).
-std::vector<picture> draw_series_plots(const problem& p, const spectral_data& s, const spectral_outcome& o,
-                                       const std::string& title, const std::string& name, std::size_t first = 0);
+// The picture NAME.residuals.png of the residual map. It needs o's linear
+// part alone, not its spectra, so it can be drawn while they are read.
+picture_job series_residual_job(const problem& p, const spectral_data& s, const spectral_outcome& o,
+                                const std::string& title, const std::string& name, std::size_t first = 0);
 
 }  // namespace kinetics

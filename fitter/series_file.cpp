@@ -163,7 +163,10 @@ struct block_reader {
 
   std::string sample(std::string_view line, long long no) {
     double x = 0, y = 0;
-    if (!two_numbers(line, x, y)) return bad_sample(line, no);
+    if (!two_numbers(line, x, y)) {
+      if (std::all_of(line.begin(), line.end(), numparse::is_space)) return {};  // a blank line
+      return bad_sample(line, no);
+    }
     if (samples == 0) open_since = no;
     if (sink.spectra == 0) {
       first_x.push_back(x);
@@ -204,7 +207,6 @@ struct block_reader {
       case lines::kind::separator: return close(no);
       case lines::kind::data: break;
     }
-    if (std::all_of(text.begin(), text.end(), numparse::is_space)) return {};
     return sample(text, no);
   }
 

@@ -44,6 +44,22 @@ std::size_t kept(const vector_d& s, std::size_t most) {
   return k;
 }
 
+// The sum of a[x] b[x] over x < n, in four running sums (x mod 4) added at
+// the end: an order the compiler may keep in vector registers, fixed, so
+// the same bits on every machine.
+double dot(const double* a, const double* b, long n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  long x = 0;
+  for (; x + 4 <= n; x += 4) {
+    s0 += a[x] * b[x];
+    s1 += a[x + 1] * b[x + 1];
+    s2 += a[x + 2] * b[x + 2];
+    s3 += a[x + 3] * b[x + 3];
+  }
+  for (; x < n; ++x) s0 += a[x] * b[x];
+  return (s0 + s1) + (s2 + s3);
+}
+
 // The first b rows of e made orthonormal in place, in order, by classical
 // Gram-Schmidt run twice per row (twice is enough for orthogonality to
 // rounding): e = r' q, q (b x width) with orthonormal rows, r upper
@@ -59,12 +75,12 @@ void orthonormal_rows(matrix_d& e, long b, matrix_d& r) {
     for (int pass = 0; pass < 2; ++pass) {
       for (long i = 0; i < j; ++i) {
         const double* qi = &e(i, 0);
-        const double c = std::inner_product(qi, qi + m, v, 0.0);
+        const double c = dot(qi, v, m);
         for (long x = 0; x < m; ++x) v[x] -= c * qi[x];
         r(i, j) += c;
       }
     }
-    const double norm = std::sqrt(std::inner_product(v, v + m, v, 0.0));
+    const double norm = std::sqrt(dot(v, v, m));
     r(j, j) = norm;
     for (long x = 0; x < m && norm > 0; ++x) v[x] /= norm;
   }
@@ -74,6 +90,51 @@ void orthonormal_rows(matrix_d& e, long b, matrix_d& r) {
 // matrix of its own (so that products with it go to BLAS).
 matrix_d corner(const matrix_d& a, long from, long count, long cols) {
   return count > 0 && cols > 0 ? matrix_d(dlib::subm(a, from, 0, count, cols)) : matrix_d(count, cols);
+}
+
+// The channels the products of a fold take at a time: a chunk of the
+// block's rows and of the basis' stays in cache while it is used.
+constexpr long chunk = 1024;
+
+// y[x] += f a[x] for x < n.
+void add_scaled(double* y, double f, const double* a, long n) {
+  for (long x = 0; x < n; ++x) y[x] += f * a[x];
+}
+
+// P = B V and then B - P V' in place of the first b rows of B, with the
+// basis V given as the rows of vt (orthonormal): what of the block the
+// basis does not hold. Returns P (b x basis vectors).
+matrix_d take_out_basis(matrix_d& block, long b, const matrix_d& vt) {
+  const long k = vt.nr(), m = vt.nc();
+  matrix_d p = dlib::zeros_matrix<double>(b, k);
+  for (long x0 = 0; x0 < m; x0 += chunk) {
+    const long w = std::min(chunk, m - x0);
+    for (long i = 0; i < b; ++i) {
+      for (long a = 0; a < k; ++a) p(i, a) += dot(&block(i, x0), &vt(a, x0), w);
+    }
+  }
+  for (long x0 = 0; x0 < m; x0 += chunk) {
+    const long w = std::min(chunk, m - x0);
+    for (long i = 0; i < b; ++i) {
+      for (long a = 0; a < k; ++a) add_scaled(&block(i, x0), -p(i, a), &vt(a, x0), w);
+    }
+  }
+  return p;
+}
+
+// The rows of [V Qe] c for the first kept columns of c, V and Qe given as
+// rows (vt, and the first b rows of q): the new basis, as rows.
+matrix_d new_basis(const matrix_d& vt, const matrix_d& q, long b, const matrix_d& c, long kept) {
+  const long k = vt.nr(), m = q.nc();
+  matrix_d out = dlib::zeros_matrix<double>(kept, m);
+  for (long x0 = 0; x0 < m; x0 += chunk) {
+    const long w = std::min(chunk, m - x0);
+    for (long a = 0; a < kept; ++a) {
+      for (long j = 0; j < k; ++j) add_scaled(&out(a, x0), c(j, a), &vt(j, x0), w);
+      for (long j = 0; j < b; ++j) add_scaled(&out(a, x0), c(k + j, a), &q(j, x0), w);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -97,6 +158,7 @@ series_reduction::series_reduction(std::size_t channels, const matrix_d& known, 
   block_.set_size(std::max(block, 1L), m);
   u_.set_size(0, 0);
   v_.set_size(m, 0);
+  vt_.set_size(0, m);
 }
 
 void series_reduction::add(double t, const double* row) {
@@ -121,20 +183,17 @@ void series_reduction::add(double t, const double* row) {
   if (++in_block_ == static_cast<std::size_t>(block_.nr())) fold();
 }
 
-// Folds the block B into u diag(s) v': with P = B v and B - P v' = Re' Qe'
-// (its rows made orthonormal, see orthonormal_rows), [old; B] = [u 0; 0 I] K [v Qe]'
-// with K = [diag(s) 0; P Re'], whose decomposition gives the new factors.
-// The block is worked on in place: it is a few rows as wide as the spectra,
-// and a copy of it would be the largest thing the reduction holds.
+// Folds the first in_block_ rows B of the block into u diag(s) v': with
+// P = B v and B - P v' = Re' Qe' (its rows made orthonormal, see
+// orthonormal_rows), [old; B] = [u 0; 0 I] K [v Qe]' with
+// K = [diag(s) 0; P Re'], whose decomposition gives the new factors. The
+// block is worked on in place: it is a few rows as wide as the spectra, and
+// a copy of it would be the largest thing the reduction holds.
 void series_reduction::fold() {
   if (in_block_ == 0) return;
-  const long b = static_cast<long>(in_block_), k = v_.nc(), n = u_.nr();
-  if (b < block_.nr()) block_ = corner(block_, 0, b, block_.nc());  // the last block, not filled
-  matrix_d p(b, k), re;
-  if (k > 0) {
-    p = block_ * v_;
-    block_ -= p * dlib::trans(v_);
-  }
+  const long b = static_cast<long>(in_block_), k = vt_.nr(), n = u_.nr();
+  const matrix_d p = take_out_basis(block_, b, vt_);
+  matrix_d re;
   orthonormal_rows(block_, b, re);
   matrix_d core = dlib::zeros_matrix<double>(k + b, k + b);
   for (long i = 0; i < k; ++i) core(i, i) = s_[static_cast<std::size_t>(i)];
@@ -158,11 +217,8 @@ void series_reduction::fold() {
     if (n > 0 && k > 0) dlib::set_subm(u, dlib::range(0, n - 1), dlib::range(0, kk - 1)) = u_ * corner(cu, 0, k, kk);
     dlib::set_subm(u, dlib::range(n, n + b - 1), dlib::range(0, kk - 1)) = corner(cu, k, b, kk);
   }
-  matrix_d v = dlib::zeros_matrix<double>(static_cast<long>(channels_), kk);
-  if (k > 0 && kk > 0) v = v_ * corner(cv, 0, k, kk);
-  if (kk > 0) v += dlib::trans(block_) * corner(cv, k, b, kk);
+  vt_ = new_basis(vt_, block_, b, cv, kk);
   u_ = std::move(u);
-  v_ = std::move(v);
   s_.assign(cs.begin(), cs.begin() + kk);
   in_block_ = 0;
 }
@@ -197,6 +253,7 @@ reduced_series series_reduction::finish() {
     decompose_rows();
   } else {
     fold();
+    v_ = dlib::trans(vt_);
   }
   const long n = static_cast<long>(out_.t.size()), k = v_.nc(), nk = known_basis_.nc();
   matrix_d rest(n, k);

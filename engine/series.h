@@ -61,6 +61,7 @@ class series_reduction {
   matrix_d known_basis_, known_r_;  // known spectra = trans(known_r_ * trans(known_basis_))
   vector_d known_part_;             // every spectrum's coordinates in the known basis, row after row
   matrix_d u_, v_;                  // the thin decomposition u_ diagm(s_) trans(v_) of the rest
+  matrix_d vt_;                     // while folding: trans(v_), whose rows run along the channels
   vector_d s_;
   matrix_d block_;                  // spectra not yet folded in, rest after the known part
   std::size_t in_block_ = 0;

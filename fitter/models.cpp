@@ -161,23 +161,22 @@ void start_overviews(series_drawing& d, const std::vector<series_part>& parts, c
 
 // Every picture, each experiment's overview before its map.
 std::vector<picture> finish_series_pictures(series_drawing& d) {
-  const std::vector<picture> overviews = finish_pictures(d.overviews), maps = finish_pictures(d.maps);
+  std::vector<picture> overviews = finish_pictures(d.overviews), maps = finish_pictures(d.maps);
   std::vector<picture> out;
   for (std::size_t e = 0; e < overviews.size(); ++e) {
-    out.push_back(overviews[e]);
-    out.push_back(maps[e]);
+    out.push_back(std::move(overviews[e]));
+    out.push_back(std::move(maps[e]));
   }
   return out;
 }
 
 // The results of a fit to a series: NAME.fit.txt, NAME.curve.txt (the
-// concentrations) and NAME.spectra.txt together, then the pictures. The
-// texts are made while the pictures are drawn.
+// concentrations) and NAME.spectra.txt together, then the pictures being
+// drawn.
 std::string write_series_results(const std::vector<series_part>& parts, const loaded& l, const fit_result& r,
                                  const std::vector<std::string>& rank, const spectral_outcome& o,
                                  series_drawing& drawing) {
   const std::string& name = parts.front().name;
-  start_overviews(drawing, parts, l, o);
   const std::string fit_text = fit_file(l.p, r, rank);
   const std::string curve_text = concentration_file(l.p, o.c, parts.front().title);
   const std::string spectra_text = spectra_file(l.p, *l.spectral, o, parts.front().title);
@@ -203,7 +202,6 @@ std::string write_series_part_results(const std::string& name, const std::vector
                                       const loaded& l, const fit_result& r, const std::vector<std::string>& rank,
                                       const spectral_outcome& o, series_drawing& drawing) {
   const problem& p = l.p;
-  start_overviews(drawing, parts, l, o);
   const std::string heading = "ratefit: " + visible(p.m.file) + " fitted to " + visible(data_files(p));
   std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r, rank)},
                                 {name + ".spectra.txt", spectra_file(p, *l.spectral, o, heading)}};
@@ -228,6 +226,7 @@ std::string report_and_write_series(const std::string& path, const loaded& l, co
   for (std::string& line : rank_lines(*l.spectral, o)) rank.push_back(std::move(line));
   for (const std::string& line : rank) std::cout << line << "\n";
   std::cout << std::endl;
+  start_overviews(drawing, parts, l, o);  // drawn while the result texts are made
   if (!l.p.parts.empty()) return write_series_part_results(model_name(path), parts, l, r, rank, o, drawing);
   return write_series_results(parts, l, r, rank, o, drawing);
 }

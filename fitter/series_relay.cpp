@@ -87,4 +87,11 @@ void series_relay::finish() {
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
+std::string read_series_relayed(const series_spec& spec, double start, const series_events& events) {
+  series_relay relay(events);
+  if (std::string error = read_series_file(spec, start, relay.events()); !error.empty()) return error;
+  relay.finish();
+  return {};
+}
+
 }  // namespace kinetics

@@ -54,4 +54,8 @@ class series_relay {
   std::thread user_;
 };
 
+// Reads the series of spec as read_series_file does, its spectra handed to
+// events through a relay.
+std::string read_series_relayed(const series_spec& spec, double start, const series_events& events);
+
 }  // namespace kinetics

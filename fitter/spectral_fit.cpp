@@ -87,9 +87,7 @@ std::string load_experiment_series(const mechanism& m, spectral_data& out, std::
       reduction->add(t, row);
       d.t.push_back(t);
     };
-    series_relay relay(events);
-    if (std::string error = read_series_file(view.series, view.start, relay.events()); !error.empty()) return error;
-    relay.finish();
+    if (std::string error = read_series_relayed(view.series, view.start, events); !error.empty()) return error;
   }
   out.series = std::make_shared<const reduced_series>(reduction->finish());
   return {};
@@ -111,9 +109,7 @@ std::string load_series(const mechanism& m, spectral_data& out) {
     return {};
   };
   events.spectrum = [&](std::size_t, double t, const double* row) { reduction->add(t, row); };
-  series_relay relay(events);
-  if (std::string e = read_series_file(m.series, m.start, relay.events()); !e.empty()) return e;
-  relay.finish();
+  if (std::string e = read_series_relayed(m.series, m.start, events); !e.empty()) return e;
   out.series = std::make_shared<const reduced_series>(reduction->finish());
   return {};
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 namespace kinetics {
@@ -101,24 +102,127 @@ void add_scaled(double* y, double f, const double* a, long n) {
   for (long x = 0; x < n; ++x) y[x] += f * a[x];
 }
 
+// Two doubles side by side. The kernels below hold a few outputs in these
+// while they run over the rows, so every row read from cache serves several
+// outputs; each output still gets its own additions in the plain order, so
+// the bits are those of a loop over one output at a time.
+using pair_d = double __attribute__((vector_size(16)));
+
+pair_d load(const double* p) {
+  pair_d v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void store(double* p, pair_d v) { std::memcpy(p, &v, sizeof v); }
+
+pair_d both(double f) { return pair_d{f, f}; }
+
+// The rows to combine and what to combine them into: out[a][x] +=
+// f[a * rows + j] src[j][x], j = 0, 1, ... in turn, for x in [x0, x0 + w).
+struct combination {
+  std::vector<double*> out;
+  std::vector<const double*> src;
+  std::vector<double> f;
+};
+
+// Four outputs at once over x0 + [x, x + 4) for every x a multiple of 4,
+// then one at a time over what is left.
+void combine_four(const combination& c, std::size_t a0, long x0, long w) {
+  const std::size_t rows = c.src.size();
+  const double* f = &c.f[a0 * rows];
+  long x = x0;
+  for (; x + 4 <= x0 + w; x += 4) {
+    pair_d acc[4][2];
+    for (int a = 0; a < 4; ++a) acc[a][0] = load(c.out[a0 + a] + x), acc[a][1] = load(c.out[a0 + a] + x + 2);
+    for (std::size_t j = 0; j < rows; ++j) {
+      const pair_d lo = load(c.src[j] + x), hi = load(c.src[j] + x + 2);
+      for (int a = 0; a < 4; ++a) {
+        const pair_d fa = both(f[a * rows + j]);
+        acc[a][0] += fa * lo;
+        acc[a][1] += fa * hi;
+      }
+    }
+    for (int a = 0; a < 4; ++a) store(c.out[a0 + a] + x, acc[a][0]), store(c.out[a0 + a] + x + 2, acc[a][1]);
+  }
+  for (int a = 0; a < 4; ++a) {
+    for (long y = x; y < x0 + w; ++y) {
+      for (std::size_t j = 0; j < rows; ++j) c.out[a0 + a][y] += f[a * rows + j] * c.src[j][y];
+    }
+  }
+}
+
+// The whole combination over m channels, a chunk of them at a time.
+void combine(const combination& c, long m) {
+  const std::size_t rows = c.src.size(), outs = c.out.size();
+  for (long x0 = 0; x0 < m; x0 += chunk) {
+    const long w = std::min(chunk, m - x0);
+    std::size_t a = 0;
+    for (; a + 4 <= outs; a += 4) combine_four(c, a, x0, w);
+    for (; a < outs; ++a) {
+      for (std::size_t j = 0; j < rows; ++j) add_scaled(c.out[a] + x0, c.f[a * rows + j], c.src[j] + x0, w);
+    }
+  }
+}
+
+// p[i][a] += dot(x[i], y[a], w) for i, a in {0, 1}: the four dot products
+// at once, each in the running sums of dot.
+void dot_two_by_two(const double* const x[2], const double* const y[2], long w, double p[2][2]) {
+  pair_d lo[2][2] = {}, hi[2][2] = {};
+  long c = 0;
+  for (; c + 4 <= w; c += 4) {
+    const pair_d xl[2] = {load(x[0] + c), load(x[1] + c)}, xh[2] = {load(x[0] + c + 2), load(x[1] + c + 2)};
+    for (int a = 0; a < 2; ++a) {
+      const pair_d yl = load(y[a] + c), yh = load(y[a] + c + 2);
+      for (int i = 0; i < 2; ++i) lo[i][a] += xl[i] * yl, hi[i][a] += xh[i] * yh;
+    }
+  }
+  for (int i = 0; i < 2; ++i) {
+    for (int a = 0; a < 2; ++a) {
+      double s0 = lo[i][a][0];
+      for (long r = c; r < w; ++r) s0 += x[i][r] * y[a][r];
+      p[i][a] += (s0 + lo[i][a][1]) + (hi[i][a][0] + hi[i][a][1]);
+    }
+  }
+}
+
+// p(i, a) += the dot product of the first w values at x0 of row i of
+// block and row a of vt, for every i < b and a < vt.nr().
+void add_dots(matrix_d& p, const matrix_d& block, long b, const matrix_d& vt, long x0, long w) {
+  const long k = vt.nr();
+  long i = 0;
+  for (; i + 2 <= b; i += 2) {
+    long a = 0;
+    for (; a + 2 <= k; a += 2) {
+      const double* const x[2] = {&block(i, x0), &block(i + 1, x0)};
+      const double* const y[2] = {&vt(a, x0), &vt(a + 1, x0)};
+      double s[2][2] = {{p(i, a), p(i, a + 1)}, {p(i + 1, a), p(i + 1, a + 1)}};
+      dot_two_by_two(x, y, w, s);
+      p(i, a) = s[0][0], p(i, a + 1) = s[0][1], p(i + 1, a) = s[1][0], p(i + 1, a + 1) = s[1][1];
+    }
+    for (; a < k; ++a) {
+      for (long r = i; r < i + 2; ++r) p(r, a) += dot(&block(r, x0), &vt(a, x0), w);
+    }
+  }
+  for (; i < b; ++i) {
+    for (long a = 0; a < k; ++a) p(i, a) += dot(&block(i, x0), &vt(a, x0), w);
+  }
+}
+
 // P = B V and then B - P V' in place of the first b rows of B, with the
 // basis V given as the rows of vt (orthonormal): what of the block the
 // basis does not hold. Returns P (b x basis vectors).
 matrix_d take_out_basis(matrix_d& block, long b, const matrix_d& vt) {
   const long k = vt.nr(), m = vt.nc();
   matrix_d p = dlib::zeros_matrix<double>(b, k);
-  for (long x0 = 0; x0 < m; x0 += chunk) {
-    const long w = std::min(chunk, m - x0);
-    for (long i = 0; i < b; ++i) {
-      for (long a = 0; a < k; ++a) p(i, a) += dot(&block(i, x0), &vt(a, x0), w);
-    }
+  for (long x0 = 0; x0 < m; x0 += chunk) add_dots(p, block, b, vt, x0, std::min(chunk, m - x0));
+  combination c;
+  for (long i = 0; i < b; ++i) {
+    c.out.push_back(&block(i, 0));
+    for (long a = 0; a < k; ++a) c.f.push_back(-p(i, a));
   }
-  for (long x0 = 0; x0 < m; x0 += chunk) {
-    const long w = std::min(chunk, m - x0);
-    for (long i = 0; i < b; ++i) {
-      for (long a = 0; a < k; ++a) add_scaled(&block(i, x0), -p(i, a), &vt(a, x0), w);
-    }
-  }
+  for (long a = 0; a < k; ++a) c.src.push_back(&vt(a, 0));
+  combine(c, m);
   return p;
 }
 
@@ -127,13 +231,14 @@ matrix_d take_out_basis(matrix_d& block, long b, const matrix_d& vt) {
 matrix_d new_basis(const matrix_d& vt, const matrix_d& q, long b, const matrix_d& c, long kept) {
   const long k = vt.nr(), m = q.nc();
   matrix_d out = dlib::zeros_matrix<double>(kept, m);
-  for (long x0 = 0; x0 < m; x0 += chunk) {
-    const long w = std::min(chunk, m - x0);
-    for (long a = 0; a < kept; ++a) {
-      for (long j = 0; j < k; ++j) add_scaled(&out(a, x0), c(j, a), &vt(j, x0), w);
-      for (long j = 0; j < b; ++j) add_scaled(&out(a, x0), c(k + j, a), &q(j, x0), w);
-    }
+  combination plan;
+  for (long j = 0; j < k; ++j) plan.src.push_back(&vt(j, 0));
+  for (long j = 0; j < b; ++j) plan.src.push_back(&q(j, 0));
+  for (long a = 0; a < kept; ++a) {
+    plan.out.push_back(&out(a, 0));
+    for (long j = 0; j < k + b; ++j) plan.f.push_back(c(j, a));
   }
+  combine(plan, m);
   return out;
 }
 

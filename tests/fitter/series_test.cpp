@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(series, reduction,
                                            reduction_case{100, 60, 4, 0, 5},    // low rank within a small basis
                                            reduction_case{100, 60, 4, 1, 5},
                                            reduction_case{7, 60, 0, 0, 16},     // one block, not filled
-                                           reduction_case{40, 2500, 4, 1, 5})); // channels in several pieces
+                                           reduction_case{40, 2500, 4, 1, 5},   // channels in several pieces
+                                           reduction_case{30, 1027, 6, 0, 7})); // and not a multiple of four
 
 TEST(reduction, counts_what_a_small_basis_drops) {
   // Four components and noise, as a series is.

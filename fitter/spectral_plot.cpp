@@ -61,16 +61,33 @@ std::string overview_script(const problem& p, const spectral_data& s, const spec
   return text + "unset multiplot\n";
 }
 
+// Whether the values of v at the indices at, two or more, lie evenly
+// spaced to a tenth of their step.
+bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
+  if (at.size() < 2) return false;
+  const double from = v[at.front()], step = (v[at.back()] - from) / static_cast<double>(at.size() - 1);
+  if (!(step != 0)) return false;
+  for (std::size_t i = 0; i < at.size(); ++i) {
+    if (!(std::abs(v[at[i]] - (from + static_cast<double>(i) * step)) <= 0.1 * std::abs(step))) return false;
+  }
+  return true;
+}
+
 // The residuals at up to 300 times and 300 channels, from the residual
-// matrix in the series' basis.
+// matrix in the series' basis. On an even grid of times and channels (the
+// usual case) the cells are drawn as an image, which gnuplot renders in a
+// third of the time it takes for the same cells as a surface seen from
+// above; an uneven grid needs the surface, whose cells follow the
+// positions.
 std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
                             const std::string& title, std::size_t first) {
   const matrix_d res = basis_residual(*s.series, o.linear);
   const std::vector<std::size_t> channels = spread(s.x.size(), 300), times = spread(p.data.t.size(), 300);
+  const bool image = evenly_spaced(s.x, channels) && evenly_spaced(p.data.t, times);
   std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output\n"
                      "set title " + gnuplot_string(title) + "\nset cblabel 'residual, data minus model'" +
-                     "\nset xlabel 'channel'\nset ylabel 'time'\nset autoscale xfix\nset autoscale yfix\n"
-                     "set view map\nset pm3d map corners2color c1\n"
+                     "\nset xlabel 'channel'\nset ylabel 'time'\nset autoscale xfix\nset autoscale yfix\n" +
+                     (image ? "" : "set view map\nset pm3d map corners2color c1\n") +
                      "set palette defined (-1 'blue', 0 'white', 1 'red')\n$map << EOD\n";
   double top = 0;
   for (std::size_t i : times) {
@@ -82,7 +99,8 @@ std::string residual_script(const problem& p, const spectral_data& s, const spec
     text += "\n";
   }
   const std::string range = format_g(top > 0 ? top : 1, 6);
-  return text + "EOD\nset cbrange [-" + range + ":" + range + "]\nsplot $map using 1:2:3 with pm3d notitle\n";
+  return text + "EOD\nset cbrange [-" + range + ":" + range + "]\n" +
+         (image ? "plot $map using 1:2:3 with image notitle\n" : "splot $map using 1:2:3 with pm3d notitle\n");
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 // spectrum, and every kind of bad series input.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/blackbox.h"
 
@@ -100,6 +103,27 @@ TEST(RatefitSeries, FitsABlockSeriesWithItsTimesRangesAndAKnownSpectrum) {
   EXPECT_NE(r.out.find("40 spectra x 23 channels"), std::string::npos) << r.out;
   const std::string spectra = read_file(dir / "m.spectra.txt");
   EXPECT_NE(spectra.find("# x A A_se C C_se\n28 "), std::string::npos);
+}
+
+// The residual map is an image on an even grid of times and channels, and
+// a surface whose cells follow the times on an uneven one: the scripts
+// ratefit hands to a gnuplot that only keeps them.
+TEST(RatefitSeries, DrawsTheResidualMapAsAnImageOnlyOnAnEvenGrid) {
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  for (const auto& [second_time, drawn] : std::vector<std::pair<std::string, std::string>>{
+           {"0.250000\n", "plot $map using 1:2:3 with image"}, {"0.400000\n", "splot $map using 1:2:3 with pm3d"}}) {
+    scratch_dir dir, bin;
+    ASSERT_TRUE(write_edited(dir.path, block_case(), "t.txt", "0.250000\n", second_time));
+    write_file(bin / "gnuplot", "#!/bin/sh\ncat \"$1\" >> \"" + (bin / "scripts").string() + "\"\n");
+    fs::permissions(bin / "gnuplot", fs::perms::owner_all);
+    setenv("PATH", (bin.path.string() + ":" + path).c_str(), 1);
+    const run_result r = run(RATEFIT_EXE, {"m.txt"}, dir.path);
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string scripts = read_file(bin / "scripts");
+    EXPECT_NE(scripts.find("\n" + drawn + " notitle\n"), std::string::npos) << second_time;
+    EXPECT_EQ(scripts.find("set pm3d") != std::string::npos, drawn[0] == 's') << second_time;
+  }
 }
 
 struct bad_case {

@@ -106,14 +106,20 @@ TEST(RatefitSeries, FitsABlockSeriesWithItsTimesRangesAndAKnownSpectrum) {
 }
 
 // The residual map is an image on an even grid of times and channels, and
-// a surface whose cells follow the times on an uneven one: the scripts
-// ratefit hands to a gnuplot that only keeps them.
+// a surface whose cells follow the positions on an uneven one (a time out
+// of step, a gap between channel ranges): the scripts ratefit hands to a
+// gnuplot that only keeps them.
 TEST(RatefitSeries, DrawsTheResidualMapAsAnImageOnlyOnAnEvenGrid) {
+  struct grid_case {
+    std::string file, replace, with, drawn;
+  };
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-  for (const auto& [second_time, drawn] : std::vector<std::pair<std::string, std::string>>{
-           {"0.250000\n", "plot $map using 1:2:3 with image"}, {"0.400000\n", "splot $map using 1:2:3 with pm3d"}}) {
+  for (const grid_case& c : std::vector<grid_case>{
+           {"t.txt", "0.250000\n", "0.250000\n", "plot $map using 1:2:3 with image"},
+           {"t.txt", "0.250000\n", "0.400000\n", "splot $map using 1:2:3 with pm3d"},
+           {"m.txt", "28 40 41 62", "28 35 50 62", "splot $map using 1:2:3 with pm3d"}}) {
     scratch_dir dir, bin;
-    ASSERT_TRUE(write_edited(dir.path, block_case(), "t.txt", "0.250000\n", second_time));
+    ASSERT_TRUE(write_edited(dir.path, block_case(), c.file, c.replace, c.with));
     write_file(bin / "gnuplot", "#!/bin/sh\ncat \"$1\" >> \"" + (bin / "scripts").string() + "\"\n");
     fs::permissions(bin / "gnuplot", fs::perms::owner_all);
     setenv("PATH", (bin.path.string() + ":" + path).c_str(), 1);
@@ -121,8 +127,8 @@ TEST(RatefitSeries, DrawsTheResidualMapAsAnImageOnlyOnAnEvenGrid) {
     setenv("PATH", path.c_str(), 1);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string scripts = read_file(bin / "scripts");
-    EXPECT_NE(scripts.find("\n" + drawn + " notitle\n"), std::string::npos) << second_time;
-    EXPECT_EQ(scripts.find("set pm3d") != std::string::npos, drawn[0] == 's') << second_time;
+    EXPECT_NE(scripts.find("\n" + c.drawn + " notitle\n"), std::string::npos) << c.with;
+    EXPECT_EQ(scripts.find("set pm3d") != std::string::npos, c.drawn[0] == 's') << c.with;
   }
 }
 

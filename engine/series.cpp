@@ -130,7 +130,7 @@ struct combination {
 // then one at a time over what is left.
 void combine_four(const combination& c, std::size_t a0, long x0, long w) {
   const std::size_t rows = c.src.size();
-  const double* f = &c.f[a0 * rows];
+  const double* f = c.f.data() + a0 * rows;
   long x = x0;
   for (; x + 4 <= x0 + w; x += 4) {
     pair_d acc[4][2];
@@ -155,6 +155,7 @@ void combine_four(const combination& c, std::size_t a0, long x0, long w) {
 // The whole combination over m channels, a chunk of them at a time.
 void combine(const combination& c, long m) {
   const std::size_t rows = c.src.size(), outs = c.out.size();
+  if (rows == 0) return;  // nothing to add (the first fold has no basis yet)
   for (long x0 = 0; x0 < m; x0 += chunk) {
     const long w = std::min(chunk, m - x0);
     std::size_t a = 0;

@@ -146,9 +146,7 @@ void combine_four(const combination& c, std::size_t a0, long x0, long w) {
     for (int a = 0; a < 4; ++a) store(c.out[a0 + a] + x, acc[a][0]), store(c.out[a0 + a] + x + 2, acc[a][1]);
   }
   for (int a = 0; a < 4; ++a) {
-    for (long y = x; y < x0 + w; ++y) {
-      for (std::size_t j = 0; j < rows; ++j) c.out[a0 + a][y] += f[a * rows + j] * c.src[j][y];
-    }
+    for (std::size_t j = 0; j < rows; ++j) add_scaled(c.out[a0 + a] + x, f[a * rows + j], c.src[j] + x, x0 + w - x);
   }
 }
 

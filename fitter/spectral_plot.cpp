@@ -66,7 +66,7 @@ std::string overview_script(const problem& p, const spectral_data& s, const spec
 bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
   if (at.size() < 2) return false;
   const double from = v[at.front()], step = (v[at.back()] - from) / static_cast<double>(at.size() - 1);
-  if (!(step != 0)) return false;
+  if (step == 0) return false;
   for (std::size_t i = 0; i < at.size(); ++i) {
     if (!(std::abs(v[at[i]] - (from + static_cast<double>(i) * step)) <= 0.1 * std::abs(step))) return false;
   }

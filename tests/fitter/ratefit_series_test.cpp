@@ -62,6 +62,20 @@ TEST(RatefitSeries, FitsTheDocumentedExampleAndItsResultFitsAgain) {
   EXPECT_NEAR(fitted_value(read_file(dir / "again.fit.txt"), "k"), fitted_value(fit, "k"), 1e-8);
 }
 
+// The overlap example, noisy as a measured series is: every result file
+// byte for byte as a user keeps it, trailing blanks included.
+TEST(RatefitSeries, WritesTheOverlapExampleToTheByte) {
+  const fs::path example = fs::path(TESTS_DIR) / ".." / "examples" / "overlap";
+  scratch_dir dir;
+  for (const char* name : {"abc.txt", "series.txt"}) fs::copy_file(example / name, dir / name);
+  const run_result r = run(RATEFIT_EXE, {"abc.txt"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string kind : {"fit", "curve", "spectra"}) {
+    const fs::path expected = fs::path(TESTS_DIR) / "fitter" / ("overlap-" + kind + ".txt");
+    EXPECT_EQ(read_file(dir / ("abc." + kind + ".txt")), read_file(expected)) << kind;
+  }
+}
+
 // A -> B -> C in the block format: 40 spectra at times from a file, 30
 // channels of which the ranges keep 23, B's spectrum known.
 double band(double x, double at) { return std::exp(-0.5 * std::pow((x - at) / 6.0, 2)); }

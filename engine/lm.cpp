@@ -265,8 +265,12 @@ double sum_of_squares(const vector_d& r) {
 vector_d group_sums(const vector_d& r, const lm_settings& s) {
   const std::vector<std::size_t> ends = groups(s, r.size()).first;
   vector_d sums(ends.size(), 0.0);
+  // Each group's sum in a local, in the order of the residuals: a sum kept in
+  // the vector is stored and loaded again at every residual.
   for (std::size_t k = 0, i = 0; k < ends.size(); ++k) {
-    for (; i < ends[k] && i < r.size(); ++i) sums[k] += r[i] * r[i];
+    double sum = 0;
+    for (const std::size_t end = std::min(ends[k], r.size()); i < end; ++i) sum += r[i] * r[i];
+    sums[k] = sum;
   }
   return sums;
 }

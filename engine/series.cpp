@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <numeric>
+
+#include "engine/lanes.h"
 
 namespace kinetics {
 
@@ -102,21 +103,10 @@ void add_scaled(double* y, double f, const double* a, long n) {
   for (long x = 0; x < n; ++x) y[x] += f * a[x];
 }
 
-// Two doubles side by side. The kernels below hold a few outputs in these
-// while they run over the rows, so every row read from cache serves several
-// outputs; each output still gets its own additions in the plain order, so
-// the bits are those of a loop over one output at a time.
-using pair_d = double __attribute__((vector_size(16)));
-
-pair_d load(const double* p) {
-  pair_d v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void store(double* p, pair_d v) { std::memcpy(p, &v, sizeof v); }
-
-pair_d both(double f) { return pair_d{f, f}; }
+using lanes::both;
+using lanes::load;
+using lanes::pair_d;
+using lanes::store;
 
 // The rows to combine and what to combine them into: out[a][x] +=
 // f[a * rows + j] src[j][x], j = 0, 1, ... in turn, for x in [x0, x0 + w).

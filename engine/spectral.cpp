@@ -5,11 +5,17 @@
 
 #include "common/format.h"
 #include "engine/experiments.h"
+#include "engine/lanes.h"
 #include "engine/nnls.h"
 
 namespace kinetics {
 
 namespace {
+
+using lanes::both;
+using lanes::load;
+using lanes::pair_d;
+using lanes::store;
 
 // The concentration of species s at spectrum i, or 1 for the offset (s < 0).
 double concentration(const trajectory& c, std::size_t species, std::size_t i, int s) {
@@ -53,34 +59,86 @@ matrix_d unexplained(const reduced_series& s, const linear_part& l) {
   return s.data - l.known * s.known;
 }
 
-// a' b, for a and b of as many rows, summed row after row so that the
-// innermost loop runs along a row of b.
-matrix_d trans_times(const matrix_d& a, const matrix_d& b) {
-  matrix_d out = dlib::zeros_matrix<double>(a.nc(), b.nc());
-  if (out.size() == 0) return out;
-  for (long i = 0; i < a.nr(); ++i) {
-    const double* row = &b(i, 0);
-    for (long x = 0; x < a.nc(); ++x) {
-      const double f = a(i, x);
-      double* to = &out(x, 0);
-      for (long c = 0; c < b.nc(); ++c) to[c] += f * row[c];
+// A matrix laid out row after row: a dlib matrix, or residuals in a vector.
+struct rows_view {
+  const double* p;
+  long nr, nc;
+  const double* row(long i) const { return p + i * nc; }
+};
+
+rows_view view_of(const matrix_d& m) { return {m.size() > 0 ? &m(0, 0) : nullptr, m.nr(), m.nc()}; }
+
+// Rows x0 .. x0 + X - 1 of a' b, each element summed over the rows from the
+// first: four columns of b at a time in registers, then one at a time.
+template <int X>
+void trans_times_rows(rows_view a, rows_view b, long x0, matrix_d& out) {
+  long c = 0;
+  for (; c + 4 <= b.nc; c += 4) {
+    pair_d acc[X][2] = {};
+    for (long i = 0; i < a.nr; ++i) {
+      const double* bi = b.row(i) + c;
+      const pair_d lo = load(bi), hi = load(bi + 2);
+      for (int x = 0; x < X; ++x) {
+        const pair_d f = both(a.row(i)[x0 + x]);
+        acc[x][0] += f * lo;
+        acc[x][1] += f * hi;
+      }
     }
+    for (int x = 0; x < X; ++x) store(&out(x0 + x, c), acc[x][0]), store(&out(x0 + x, c + 2), acc[x][1]);
+  }
+  for (; c < b.nc; ++c) {
+    double acc[X] = {};
+    for (long i = 0; i < a.nr; ++i) {
+      for (int x = 0; x < X; ++x) acc[x] += a.row(i)[x0 + x] * b.row(i)[c];
+    }
+    for (int x = 0; x < X; ++x) out(x0 + x, c) = acc[x];
+  }
+}
+
+// a' b, for a and b of as many rows, four rows of the product at a time.
+matrix_d trans_times(rows_view a, rows_view b) {
+  matrix_d out(a.nc, b.nc);
+  long x = 0;
+  for (; x + 4 <= a.nc; x += 4) trans_times_rows<4>(a, b, x, out);
+  switch (a.nc - x) {
+    case 3: trans_times_rows<3>(a, b, x, out); break;
+    case 2: trans_times_rows<2>(a, b, x, out); break;
+    case 1: trans_times_rows<1>(a, b, x, out); break;
+    default: break;
   }
   return out;
 }
 
-// y - q m, row after row.
-matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
-  matrix_d out = y;
-  if (out.size() == 0) return out;
-  for (long i = 0; i < y.nr(); ++i) {
-    double* to = &out(i, 0);
-    for (long a = 0; a < q.nc(); ++a) {
-      const double f = q(i, a);
-      const double* row = &m(a, 0);
-      for (long c = 0; c < y.nc(); ++c) to[c] -= f * row[c];
+matrix_d trans_times(const matrix_d& a, const matrix_d& b) { return trans_times(view_of(a), view_of(b)); }
+
+// to = y - q m, row after row, each element less q's products in their
+// order: four columns at a time in registers, then one at a time.
+void minus_times_into(rows_view y, rows_view q, rows_view m, double* to) {
+  for (long i = 0; i < y.nr; ++i) {
+    const double* yi = y.row(i);
+    const double* qi = q.row(i);
+    double* ti = to + i * y.nc;
+    long c = 0;
+    for (; c + 4 <= y.nc; c += 4) {
+      pair_d lo = load(yi + c), hi = load(yi + c + 2);
+      for (long a = 0; a < q.nc; ++a) {
+        const pair_d f = both(qi[a]);
+        lo -= f * load(m.row(a) + c);
+        hi -= f * load(m.row(a) + c + 2);
+      }
+      store(ti + c, lo), store(ti + c + 2, hi);
+    }
+    for (; c < y.nc; ++c) {
+      double v = yi[c];
+      for (long a = 0; a < q.nc; ++a) v -= qi[a] * m.row(a)[c];
+      ti[c] = v;
     }
   }
+}
+
+matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
+  matrix_d out(y.nr(), y.nc());
+  if (out.size() > 0) minus_times_into(view_of(y), view_of(q), view_of(m), &out(0, 0));
   return out;
 }
 
@@ -97,8 +155,8 @@ struct slope_parts {
   matrix_d wp, wr, m;
 };
 
-slope_parts slope_of(const linear_part& l, const matrix_d& t_inverse, const matrix_d& w, const matrix_d& res) {
-  slope_parts out{minus_times(w, l.q, trans_times(l.q, w)), trans_times(w, res), {}};
+slope_parts slope_of(const linear_part& l, const matrix_d& t_inverse, const matrix_d& w, rows_view res) {
+  slope_parts out{minus_times(w, l.q, trans_times(l.q, w)), trans_times(view_of(w), res), {}};
   out.m = dlib::trans(t_inverse) * dlib::rowm(out.wr, dlib::range(0, t_inverse.nr() - 1));
   return out;
 }
@@ -214,9 +272,12 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d less_known = l.known.nc() > 0 ? unexplained(s, l) : matrix_d();
   const matrix_d& y = l.known.nc() > 0 ? less_known : s.data;
-  const matrix_d qty = trans_times(l.q, y), res = minus_times(y, l.q, qty);
-  r.assign(res.begin(), res.end());
+  // The residuals go straight into r, and the Jacobian reads them there.
+  const matrix_d qty = trans_times(l.q, y);
+  r.resize(static_cast<std::size_t>(y.size()));
+  if (!r.empty()) minus_times_into(view_of(y), view_of(l.q), view_of(qty), r.data());
   if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
+  const rows_view res{r.data(), y.nr(), y.nc()};
   for (double x : r) {
     if (!std::isfinite(x)) return "the model of the series is not finite";
   }

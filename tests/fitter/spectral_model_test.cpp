@@ -169,13 +169,17 @@ const series_case consecutive{"A -> B  k1 = 2\nB -> C  k2 = 0.2\nA = 1 fixed\nco
 
 // The Jacobian comes compressed (fewer rows than residuals, paired with
 // residuals of its own) and holds the dense normal equations: with a known
-// spectrum and an offset too, and on a series of as many cells as values
-// and one.
+// spectrum and an offset too, with five unknown spectra on nine channels
+// (more than the four of each that the products hold at once), and on a
+// series of as many cells as values and one.
 TEST(spectral, the_reduced_residuals_hold_the_dense_sum_of_squares_and_its_slopes) {
   const series_case known{"A -> B  k1 = 2\nB -> C  k2 = 0.2\nA = 1 fixed\ncolumn 1 = A\n", {2, 0.2}, 40, 15, 0.25,
                           {0, 1}, false, {2}, true};
+  const series_case five{"A -> B  k1 = 2\nB -> C  k2 = 0.7\nC -> D  k3 = 0.3\nD -> E  k4 = 0.1\nA = 1 fixed\n"
+                         "column 1 = A\n",
+                         {2, 0.7, 0.3, 0.1}, 30, 9, 0.25, {0, 1, 2, 3}, false, {}, true};
   const series_case tiny{"A -> B  k = 1\nA = 1 fixed\ncolumn 1 = A\n", {1}, 2, 1, 0.5, {0}};
-  for (const series_case& c : {consecutive, known, tiny}) {
+  for (const series_case& c : {consecutive, known, five, tiny}) {
     const spectral_problem sp = make(c, 1e-3, 1.3);
     const vector_d x = to_solver(sp.p, sp.p.base);
     vector_d r, plain, dr;

@@ -19,6 +19,16 @@ std::vector<std::size_t> spread(std::size_t n, std::size_t most) {
   return out;
 }
 
+// Indices 0, s, 2 s, ... below n, the least step s that gives at most most
+// of them: an even grid stays even (and may lose up to s - 1 at its end),
+// where spread would step by s or s + 1 and make it uneven.
+std::vector<std::size_t> every_nth(std::size_t n, std::size_t most) {
+  const std::size_t s = std::max<std::size_t>(1, (n + most - 1) / std::max<std::size_t>(most, 1));
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < n; i += s) out.push_back(i);
+  return out;
+}
+
 std::string spectra_block(const spectral_data& s, const spectral_outcome& o) {
   std::string text = "$spectra << EOD\n";
   for (std::size_t c : spread(s.x.size(), 2000)) {
@@ -73,8 +83,8 @@ bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
   return true;
 }
 
-// The residuals at up to 300 times and 300 channels, from the residual
-// matrix in the series' basis. On an even grid of times and channels (the
+// The residuals at up to 300 times and 300 channels, every nth of them,
+// from the residual matrix in the series' basis. On an even grid of times and channels (the
 // usual case) the cells are drawn as an image, which gnuplot renders in a
 // third of the time it takes for the same cells as a surface seen from
 // above; an uneven grid needs the surface, whose cells follow the
@@ -82,7 +92,7 @@ bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
 std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
                             const std::string& title, std::size_t first) {
   const matrix_d res = basis_residual(*s.series, o.linear);
-  const std::vector<std::size_t> channels = spread(s.x.size(), 300), times = spread(p.data.t.size(), 300);
+  const std::vector<std::size_t> channels = every_nth(s.x.size(), 300), times = every_nth(p.data.t.size(), 300);
   const bool image = evenly_spaced(s.x, channels) && evenly_spaced(p.data.t, times);
   std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output\n"
                      "set title " + gnuplot_string(title) + "\nset cblabel 'residual, data minus model'" +

@@ -119,21 +119,47 @@ TEST(RatefitSeries, FitsABlockSeriesWithItsTimesRangesAndAKnownSpectrum) {
   EXPECT_NE(spectra.find("# x A A_se C C_se\n28 "), std::string::npos);
 }
 
+// 501 spectra of A -> B in a table, at even times: more than the residual
+// map shows.
+std::map<std::string, std::string> many_case() {
+  std::string table = "t 1 2 3\n";
+  for (int i = 0; i <= 500; ++i) {
+    const double t = 0.02 * i, a = std::exp(-0.5 * t);
+    char line[96];
+    std::snprintf(line, sizeof line, "%g %.9f %.9f %.9f\n", t, a + 0.2 * (1 - a), 0.5 * a, 1 - a);
+    table += line;
+  }
+  return {{"m.txt", "A -> B  k = 0.2\nA = 1 fixed\nseries table s.csv\n"}, {"s.csv", table}};
+}
+
+// The times a residual map script shows: the blank lines that end them.
+long map_rows(const std::string& script) {
+  const std::size_t from = script.find("$map << EOD\n"), to = script.find("\nEOD\n", from);
+  const std::string map = script.substr(from, to - from + 1);
+  long rows = 0;
+  for (std::size_t at = map.find("\n\n"); at != std::string::npos; at = map.find("\n\n", at + 1)) ++rows;
+  return rows;
+}
+
 // The residual map is an image on an even grid of times and channels, and
 // a surface whose cells follow the positions on an uneven one (a time out
-// of step, a gap between channel ranges): the scripts ratefit hands to a
-// gnuplot that only keeps them.
+// of step, a gap between channel ranges); of more than 300 spectra it shows
+// every second (or third, ...), and so stays an image: the scripts ratefit
+// hands to a gnuplot that only keeps them.
 TEST(RatefitSeries, DrawsTheResidualMapAsAnImageOnlyOnAnEvenGrid) {
   struct grid_case {
+    std::map<std::string, std::string> files;
     std::string file, replace, with, drawn;
+    long rows;
   };
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
   for (const grid_case& c : std::vector<grid_case>{
-           {"t.txt", "0.250000\n", "0.250000\n", "plot $map using 1:2:3 with image"},
-           {"t.txt", "0.250000\n", "0.400000\n", "splot $map using 1:2:3 with pm3d"},
-           {"m.txt", "28 40 41 62", "28 35 50 62", "splot $map using 1:2:3 with pm3d"}}) {
+           {block_case(), "t.txt", "0.250000\n", "0.250000\n", "plot $map using 1:2:3 with image", 40},
+           {block_case(), "t.txt", "0.250000\n", "0.400000\n", "splot $map using 1:2:3 with pm3d", 40},
+           {block_case(), "m.txt", "28 40 41 62", "28 35 50 62", "splot $map using 1:2:3 with pm3d", 40},
+           {many_case(), "m.txt", "k", "k", "plot $map using 1:2:3 with image", 251}}) {
     scratch_dir dir, bin;
-    ASSERT_TRUE(write_edited(dir.path, block_case(), c.file, c.replace, c.with));
+    ASSERT_TRUE(write_edited(dir.path, c.files, c.file, c.replace, c.with));
     write_file(bin / "gnuplot", "#!/bin/sh\ncat \"$1\" >> \"" + (bin / "scripts").string() + "\"\n");
     fs::permissions(bin / "gnuplot", fs::perms::owner_all);
     setenv("PATH", (bin.path.string() + ":" + path).c_str(), 1);
@@ -143,6 +169,7 @@ TEST(RatefitSeries, DrawsTheResidualMapAsAnImageOnlyOnAnEvenGrid) {
     const std::string scripts = read_file(bin / "scripts");
     EXPECT_NE(scripts.find("\n" + c.drawn + " notitle\n"), std::string::npos) << c.with;
     EXPECT_EQ(scripts.find("set pm3d") != std::string::npos, c.drawn[0] == 's') << c.with;
+    EXPECT_EQ(map_rows(scripts), c.rows) << c.with;
   }
 }
 

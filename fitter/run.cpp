@@ -60,15 +60,14 @@ bool take_budget(std::vector<std::string>& args, fit_settings& settings) {
 }
 
 // A search evaluates its model thousands of times, and every evaluation
-// makes and frees vectors of the size of the data (a few hundred kilobytes
-// for a series of a thousand spectra). By default the allocator returns
-// such blocks to the system at once, and the next evaluation takes them back
-// page by page: a small series then spent half its run in the kernel. Blocks
-// below 32 MiB now come from the heap, and it keeps up to 16 MiB free; a
-// wide series' blocks of several megabytes, which the default serves from
-// the heap too once it has seen them, are kept the same way (a lower bound
-// for mapping them cost a wide series a fifth of its time), and its peak
-// memory is unchanged.
+// makes and frees vectors of the data's size (a few hundred kilobytes for a
+// series of a thousand spectra). By default the allocator hands such blocks
+// back to the system at once and the next evaluation faults them in again
+// page by page: a small series spent half its run in the kernel. Blocks
+// under 32 MiB now come from the heap, which keeps up to 16 MiB free. (A
+// bound of 1 MiB made a wide series a fifth slower: its blocks of several
+// megabytes, which the default keeps once it has seen them freed, were
+// mapped afresh at every use.) Peak memory does not change.
 void keep_freed_memory() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 16 << 20);

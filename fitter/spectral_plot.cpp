@@ -84,11 +84,11 @@ bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
 }
 
 // The residuals at up to 300 times and 300 channels, every nth of them,
-// from the residual matrix in the series' basis. On an even grid of times and channels (the
-// usual case) the cells are drawn as an image, which gnuplot renders in a
-// third of the time it takes for the same cells as a surface seen from
-// above; an uneven grid needs the surface, whose cells follow the
-// positions.
+// from the residual matrix in the series' basis. On an even grid of times
+// and channels (the usual case) the cells are drawn as an image, which
+// gnuplot renders in a third of the time it takes for the same cells as a
+// surface seen from above; an uneven grid needs the surface, whose cells
+// follow the positions.
 std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
                             const std::string& title, std::size_t first) {
   const matrix_d res = basis_residual(*s.series, o.linear);

@@ -218,10 +218,10 @@ std::string nonnegative_at(const reduced_series& s, const spectral_setup& setup,
                            const trajectory& c, vector_d& r) {
   linear_part l;
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
-  const matrix_d y = unexplained(s, l);
-  const matrix_d res = y - l.q * (dlib::trans(l.q) * y);
+  const matrix_d y = unexplained(s, l), qty = dlib::trans(l.q) * y;
+  const matrix_d res = y - l.q * qty;
   r.assign(res.begin(), res.end());
-  const matrix_d z = (dlib::trans(l.q) * y) * dlib::trans(s.basis);
+  const matrix_d z = qty * dlib::trans(s.basis);
   for (long ch = 0; ch < z.nc(); ++ch) {
     const column_d zc = dlib::colm(z, ch);
     const column_d left = zc - l.r * nnls(l.r, zc);

@@ -216,10 +216,13 @@ matrix_d take_out_basis(matrix_d& block, long b, const matrix_d& vt) {
 }
 
 // The rows of [V Qe] c for the first kept columns of c, V and Qe given as
-// rows (vt, and the first b rows of q): the new basis, as rows.
-matrix_d new_basis(const matrix_d& vt, const matrix_d& q, long b, const matrix_d& c, long kept) {
+// rows (vt, and the first b rows of q): the new basis, as rows, in out,
+// whose memory is kept when it has the size already (a basis is megabytes
+// wide, and fresh pages cost more than the products).
+void new_basis(const matrix_d& vt, const matrix_d& q, long b, const matrix_d& c, long kept, matrix_d& out) {
   const long k = vt.nr(), m = q.nc();
-  matrix_d out = dlib::zeros_matrix<double>(kept, m);
+  out.set_size(kept, m);
+  std::fill(out.begin(), out.end(), 0.0);
   combination plan;
   for (long j = 0; j < k; ++j) plan.src.push_back(&vt(j, 0));
   for (long j = 0; j < b; ++j) plan.src.push_back(&q(j, 0));
@@ -228,7 +231,6 @@ matrix_d new_basis(const matrix_d& vt, const matrix_d& q, long b, const matrix_d
     for (long j = 0; j < k + b; ++j) plan.f.push_back(c(j, a));
   }
   combine(plan, m);
-  return out;
 }
 
 }  // namespace
@@ -258,7 +260,8 @@ series_reduction::series_reduction(std::size_t channels, const matrix_d& known, 
 void series_reduction::add(double t, const double* row) {
   const long m = static_cast<long>(channels_);
   out_.t.push_back(t);
-  dlib::matrix<double, 0, 1> d(m);
+  dlib::matrix<double, 0, 1>& d = row_;
+  d.set_size(m);
   for (long c = 0; c < m; ++c) {
     d(c) = row[c];
     out_.total_ss += row[c] * row[c];
@@ -311,7 +314,8 @@ void series_reduction::fold() {
     if (n > 0 && k > 0) dlib::set_subm(u, dlib::range(0, n - 1), dlib::range(0, kk - 1)) = u_ * corner(cu, 0, k, kk);
     dlib::set_subm(u, dlib::range(n, n + b - 1), dlib::range(0, kk - 1)) = corner(cu, k, b, kk);
   }
-  vt_ = new_basis(vt_, block_, b, cv, kk);
+  new_basis(vt_, block_, b, cv, kk, spare_);
+  vt_.swap(spare_);
   u_ = std::move(u);
   s_.assign(cs.begin(), cs.begin() + kk);
   in_block_ = 0;

@@ -260,23 +260,28 @@ series_reduction::series_reduction(std::size_t channels, const matrix_d& known, 
 void series_reduction::add(double t, const double* row) {
   const long m = static_cast<long>(channels_);
   out_.t.push_back(t);
-  dlib::matrix<double, 0, 1>& d = row_;
-  d.set_size(m);
+  // In locals: kept in the members, each would be stored at every channel.
+  double ss = out_.total_ss, largest = out_.largest;
   for (long c = 0; c < m; ++c) {
-    d(c) = row[c];
-    out_.total_ss += row[c] * row[c];
-    out_.largest = std::max(out_.largest, std::abs(row[c]));
+    ss += row[c] * row[c];
+    largest = std::max(largest, std::abs(row[c]));
   }
+  out_.total_ss = ss;
+  out_.largest = largest;
+  const double* rest = row;
   if (known_basis_.nc() > 0) {
+    dlib::matrix<double, 0, 1>& d = row_;
+    d = dlib::mat(row, m);
     const dlib::matrix<double, 0, 1> g = dlib::trans(known_basis_) * d;
     d -= known_basis_ * g;
     known_part_.insert(known_part_.end(), g.begin(), g.end());
+    rest = &d(0);
   }
   if (whole_) {
-    rows_.insert(rows_.end(), d.begin(), d.end());
+    rows_.insert(rows_.end(), rest, rest + m);
     return;
   }
-  dlib::set_rowm(block_, static_cast<long>(in_block_)) = dlib::trans(d);
+  std::copy(rest, rest + m, &block_(static_cast<long>(in_block_), 0));
   if (++in_block_ == static_cast<std::size_t>(block_.nr())) fold();
 }
 

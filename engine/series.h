@@ -63,7 +63,7 @@ class series_reduction {
   matrix_d u_, v_;                  // the thin decomposition u_ diagm(s_) trans(v_) of the rest
   matrix_d vt_;                     // while folding: trans(v_), whose rows run along the channels
   matrix_d spare_;                  // the memory of the basis before, for the next one
-  dlib::matrix<double, 0, 1> row_;  // the spectrum being added
+  dlib::matrix<double, 0, 1> row_;  // the spectrum being added, less its known part
   vector_d s_;
   matrix_d block_;                  // spectra not yet folded in, rest after the known part
   std::size_t in_block_ = 0;

@@ -357,13 +357,19 @@ reduced_series series_reduction::finish() {
   } else {
     fold();
     v_ = dlib::trans(vt_);
+    vt_.set_size(0, 0);
+    spare_.set_size(0, 0);
   }
   const long n = static_cast<long>(out_.t.size()), k = v_.nc(), nk = known_basis_.nc();
   matrix_d rest(n, k);
   for (long c = 0; c < k; ++c) dlib::set_colm(rest, c) = dlib::colm(u_, c) * s_[static_cast<std::size_t>(c)];
   const matrix_d known_part = dlib::reshape(dlib::mat(known_part_), n, nk);
   out_.data = nk > 0 ? matrix_d(dlib::join_rows(known_part, rest)) : rest;
-  out_.basis = nk > 0 ? matrix_d(dlib::join_rows(known_basis_, v_)) : v_;
+  if (nk > 0) {
+    out_.basis = dlib::join_rows(known_basis_, v_);
+  } else {
+    out_.basis.swap(v_);  // megabytes for wide spectra: not copied
+  }
   out_.known = dlib::zeros_matrix<double>(nk, nk + k);
   if (nk > 0) dlib::set_subm(out_.known, dlib::range(0, nk - 1), dlib::range(0, nk - 1)) = dlib::trans(known_r_);
   out_.singular = singular_values(out_.data);

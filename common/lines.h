@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "common/numparse.h"
@@ -65,6 +67,9 @@ namespace detail {
 template <class OnLine>
 constexpr bool wants_pieces = std::is_invocable_r_v<bool, OnLine&, std::string_view, piece>;
 
+template <class OnLine>
+constexpr bool wants_offsets = std::is_invocable_r_v<bool, OnLine&, std::string_view, std::uint64_t>;
+
 // Splits the bytes of a file into lines and hands them to on_line. A line
 // that runs past the end of a read chunk is carried over; once it is longer
 // than the limit it is condensed and handed over in pieces (see
@@ -74,10 +79,13 @@ class splitter {
  public:
   splitter(OnLine& on_line, std::size_t limit) : on_line_(on_line), limit_(std::max<std::size_t>(limit, 2)) {}
 
-  // Hands over every line that ends in [p, end) and carries the rest;
-  // false once on_line has asked to stop.
-  bool feed(const char* p, const char* const end) {
+  // Hands over every line that ends in [p, end), whose first byte is byte
+  // `at` of the file, and carries the rest; false once on_line has asked
+  // to stop.
+  bool feed(const char* p, const char* const end, std::uint64_t at) {
+    const char* const begin = p;
     while (p != end) {
+      if (!started_) line_at_ = at + static_cast<std::uint64_t>(p - begin);
       const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
       if (nl == nullptr) return add(p, end);
       const std::size_t length = static_cast<std::size_t>(nl - p);
@@ -103,7 +111,11 @@ class splitter {
     } else {
       if (!where.first) return true;
       skipping_ = !where.last;
-      return on_line_(text);
+      if constexpr (wants_offsets<OnLine>) {
+        return on_line_(text, line_at_);
+      } else {
+        return on_line_(text);
+      }
     }
   }
 
@@ -186,6 +198,7 @@ class splitter {
   bool condensing_ = false;  // the line is longer than the limit
   bool space_seen_ = false;  // the last byte seen is white space
   std::size_t word_ = 0;     // bytes kept of the word under way
+  std::uint64_t line_at_ = 0;  // where in the file the line under way begins
 };
 
 }  // namespace detail
@@ -208,9 +221,18 @@ class splitter {
 // on_line(std::string_view line) gets every line's first piece, the whole
 // line when it is short, and the rest of a long line is passed over unread:
 // for readers that need the beginning of a line. on_line(std::string_view
-// text, piece where) gets every piece of every line.
+// line, std::uint64_t at) gets the same and where the line begins in the
+// file, so that a later reading may start there (for_each_line_from).
+// on_line(std::string_view text, piece where) gets every piece of every
+// line.
 template <class OnLine>
-status for_each_line(const char* path, OnLine&& on_line, std::size_t limit = line_limit) {
+status for_each_line(const char* path, OnLine&& on_line, std::size_t limit = line_limit);
+
+// As for_each_line, from byte `from` of the file on, which should be the
+// first byte of a line; offsets handed over still count from the file's
+// start. A file shorter than from has no lines there.
+template <class OnLine>
+status for_each_line_from(const char* path, std::uint64_t from, OnLine&& on_line, std::size_t limit = line_limit) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return status::not_opened;
   struct stat info {};
@@ -218,13 +240,19 @@ status for_each_line(const char* path, OnLine&& on_line, std::size_t limit = lin
     ::close(fd);
     return status::not_opened;
   }
+  if (from > 0 && ::lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) {
+    ::close(fd);
+    return status::read_error;
+  }
 
   // Large files are read a megabyte at a time; a small one in one read.
   constexpr std::size_t chunk = std::size_t{1} << 20;
-  const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : chunk;
+  const std::uint64_t size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  const std::size_t expected = size > from ? static_cast<std::size_t>(std::min<std::uint64_t>(size - from + 1, chunk)) : chunk;
   std::vector<char> buffer(std::clamp<std::size_t>(expected, 4096, chunk));
   detail::splitter<std::remove_reference_t<OnLine>> lines(on_line, limit);
   status result = status::done;
+  std::uint64_t at = from;
   for (;;) {
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
     if (got < 0) {
@@ -234,14 +262,20 @@ status for_each_line(const char* path, OnLine&& on_line, std::size_t limit = lin
       break;
     }
     if (got == 0) break;
-    if (!lines.feed(buffer.data(), buffer.data() + got)) {
+    if (!lines.feed(buffer.data(), buffer.data() + got, at)) {
       ::close(fd);
       return status::stopped;
     }
+    at += static_cast<std::uint64_t>(got);
   }
   ::close(fd);
   if (result == status::done && !lines.finish()) return status::stopped;
   return result;
+}
+
+template <class OnLine>
+status for_each_line(const char* path, OnLine&& on_line, std::size_t limit) {
+  return for_each_line_from(path, 0, std::forward<OnLine>(on_line), limit);
 }
 
 }  // namespace lines

@@ -62,4 +62,32 @@ TEST(ForEachLine, LinesOfAnyLengthInBoundedMemory) {
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "peak memory grew by the line (KiB)";
 }
 
+// Where every line begins, across read chunks and after a line too long to
+// hand over whole; and a reading from such a place on.
+TEST(ForEachLine, OffsetsAreWhereLinesBeginAndAReadingMayStartThere) {
+  scratch_dir dir;
+  std::string text;
+  for (int i = 0; text.size() < (3u << 20); ++i) text += std::string(static_cast<std::size_t>(i % 97), 'a' + i % 26) + "\n";
+  text += std::string(5u << 20, 'w') + "\nafter the long line\nlast, without a line feed";
+  write_file(dir / "t.txt", text);
+  std::vector<std::uint64_t> at;
+  lines::for_each_line((dir / "t.txt").c_str(), [&](std::string_view, std::uint64_t where) {
+    at.push_back(where);
+    return true;
+  });
+  ASSERT_GT(at.size(), 2u);
+  for (std::size_t i = 0; i < at.size(); ++i) {
+    ASSERT_EQ(at[i], i == 0 ? 0 : text.find('\n', at[i - 1]) + 1) << i;
+  }
+  for (const std::size_t line : {std::size_t{1}, at.size() / 2, at.size() - 2, at.size() - 1}) {
+    std::vector<std::string> got;
+    lines::for_each_line_from((dir / "t.txt").c_str(), at[line], [&](std::string_view l, std::uint64_t where) {
+      got.push_back(std::to_string(where) + ":" + std::string(l.substr(0, 20)));
+      return got.size() < 2;
+    });
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front(), std::to_string(at[line]) + ":" + text.substr(at[line], std::min<std::size_t>(20, text.find('\n', at[line]) - at[line]))) << line;
+  }
+}
+
 }  // namespace

@@ -112,6 +112,7 @@ struct row_sink {
   std::vector<char> use;
   vector_d row;
   std::size_t spectra = 0;
+  bool quiet = false;  // the spectra are counted but not handed over
 
   std::string set_grid(const vector_d& all) {
     vector_d x;
@@ -131,7 +132,8 @@ struct row_sink {
     for (std::size_t c = 0, k = 0; c < all.size(); ++c) {
       if (use[c]) row[k++] = all[c];
     }
-    events.spectrum(spectra++, t, row.data());
+    if (!quiet) events.spectrum(spectra, t, row.data());
+    ++spectra;
     return {};
   }
 };
@@ -144,6 +146,7 @@ struct block_reader {
   vector_d first_x, values;
   std::size_t samples = 0;
   long long open_since = 0;
+  series_map* map = nullptr;
 
   // The two numbers of a sample line, each a word of its own.
   static bool two_numbers(std::string_view line, double& x, double& y) {
@@ -161,13 +164,16 @@ struct block_reader {
     return at_line(path, no, in_quotes(number(c[0], v) ? c[1] : c[0]) + " is not a number");
   }
 
-  std::string sample(std::string_view line, long long no) {
+  std::string sample(std::string_view line, long long no, std::uint64_t at) {
     double x = 0, y = 0;
     if (!two_numbers(line, x, y)) {
       if (std::all_of(line.begin(), line.end(), numparse::is_space)) return {};  // a blank line
       return bad_sample(line, no);
     }
-    if (samples == 0) open_since = no;
+    if (samples == 0) {
+      open_since = no;
+      if (map != nullptr) map->at.push_back(at), map->line.push_back(no);
+    }
     if (sink.spectra == 0) {
       first_x.push_back(x);
       values.push_back(y);
@@ -200,14 +206,14 @@ struct block_reader {
     return sink.hand(values, t, no);
   }
 
-  std::string line(std::string_view text, long long no) {
+  std::string line(std::string_view text, long long no, std::uint64_t at) {
     switch (lines::classify(text)) {
       case lines::kind::empty:
       case lines::kind::comment: return {};
       case lines::kind::separator: return close(no);
       case lines::kind::data: break;
     }
-    return sample(text, no);
+    return sample(text, no, at);
   }
 
   std::string end() const {
@@ -266,7 +272,7 @@ struct table_reader {
     return sink.hand(values, t, no);
   }
 
-  std::string line(std::string_view text, long long no) {
+  std::string line(std::string_view text, long long no, std::uint64_t) {
     bool leading = false;
     const std::vector<std::string_view> c = cells(text, leading);
     if (c.empty() || c.front().front() == '#') return {};
@@ -283,8 +289,8 @@ std::string read_lines(const std::string& path, Reader& reader) {
   long long no = 0;
   std::string error;
   errno = 0;
-  const auto status = lines::for_each_line(path.c_str(), [&](std::string_view line) {
-    error = reader.line(line, ++no);
+  const auto status = lines::for_each_line(path.c_str(), [&](std::string_view line, std::uint64_t at) {
+    error = reader.line(line, ++no, at);
     return error.empty();
   });
   if (!error.empty()) return error;
@@ -292,23 +298,63 @@ std::string read_lines(const std::string& path, Reader& reader) {
   return {};
 }
 
+// Reads count spectra from the spectrum map says begins at index first on.
+std::string reread_from(const series_map& map, std::size_t first, std::size_t count, block_reader& reader) {
+  const std::string& path = reader.path;
+  if (first + count > map.at.size()) return path + ": the series holds " + std::to_string(map.at.size()) + " spectra";
+  reader.sink.spectra = first;
+  reader.samples = 0;
+  const std::size_t end = first + count;
+  long long no = map.line[first] - 1;
+  std::string error;
+  errno = 0;
+  const auto status = lines::for_each_line_from(path.c_str(), map.at[first], [&](std::string_view line, std::uint64_t at) {
+    error = reader.line(line, ++no, at);
+    return error.empty() && reader.sink.spectra < end;
+  });
+  if (!error.empty()) return error;
+  if (status == lines::status::stopped) return {};
+  if (status != lines::status::done) return open_failure(path, status);
+  return path + ": the file ends before spectrum " + std::to_string(reader.sink.spectra + 1) +
+         ", which its first reading found: was it changed since?";
+}
+
 }  // namespace
 
-std::string read_series_file(const series_spec& spec, double start, const series_events& events) {
+std::string read_series_file(const series_spec& spec, double start, const series_events& events, series_map* map) {
   time_source times{spec, {}, {}};
   if (std::string e = times.load(); !e.empty()) return e;
-  row_sink sink{spec, events, start, {}, {}, 0};
+  row_sink sink{spec, events, start, {}, {}, 0, false};
   const std::string& path = spec.file.path;
   if (spec.table) {
     table_reader reader{sink, path, {}, 0, false, 0, {}};
     if (std::string e = read_lines(path, reader); !e.empty()) return e;
   } else {
-    block_reader reader{sink, times, path, {}, {}, 0, 0};
+    block_reader reader{sink, times, path, {}, {}, 0, 0, map};
     if (std::string e = read_lines(path, reader); !e.empty()) return e;
     if (std::string e = reader.end(); !e.empty()) return e;
   }
   if (sink.spectra == 0) return path + ": no spectrum";
   return times.check_count(sink.spectra);
+}
+
+std::string reread_spectra(const series_spec& spec, double start, const series_map& map, const next_spectra& next,
+                           const series_events& events) {
+  time_source times{spec, {}, {}};
+  if (std::string e = times.load(); !e.empty()) return e;
+  row_sink sink{spec, events, start, {}, {}, 0, false};
+  block_reader reader{sink, times, spec.file.path, {}, {}, 0, 0, nullptr};
+  std::size_t first = 0, count = 0;
+  while (next(first, count)) {
+    if (count == 0) continue;
+    if (reader.first_x.empty() && first > 0) {  // the channels, from the first spectrum
+      sink.quiet = true;
+      if (std::string e = reread_from(map, 0, 1, reader); !e.empty()) return e;
+      sink.quiet = false;
+    }
+    if (std::string e = reread_from(map, first, count, reader); !e.empty()) return e;
+  }
+  return {};
 }
 
 std::string read_known_spectrum(const known_spectrum& k, const series_spec& spec, const vector_d& x,

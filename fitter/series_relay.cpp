@@ -87,9 +87,10 @@ void series_relay::finish() {
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
-std::string read_series_relayed(const series_spec& spec, double start, const series_events& events) {
+std::string read_series_relayed(const series_spec& spec, double start, const series_events& events,
+                                series_map* map) {
   series_relay relay(events);
-  if (std::string error = read_series_file(spec, start, relay.events()); !error.empty()) return error;
+  if (std::string error = read_series_file(spec, start, relay.events(), map); !error.empty()) return error;
   relay.finish();
   return {};
 }

@@ -56,6 +56,7 @@ class series_relay {
 
 // Reads the series of spec as read_series_file does, its spectra handed to
 // events through a relay.
-std::string read_series_relayed(const series_spec& spec, double start, const series_events& events);
+std::string read_series_relayed(const series_spec& spec, double start, const series_events& events,
+                                series_map* map = nullptr);
 
 }  // namespace kinetics

@@ -7,6 +7,7 @@
 #include "engine/experiments.h"
 #include "fitter/series_file.h"
 #include "fitter/series_relay.h"
+#include "fitter/series_split.h"
 
 namespace kinetics {
 
@@ -42,10 +43,12 @@ spectral_setup setup_of(const mechanism& m) {
 }
 
 // Reads the series of every experiment of m (the file's own when it has
-// none) in order, handing on each spectrum with its index in all of them.
-std::string read_every_series(const mechanism& m, const series_events& events) {
-  if (m.blocks.empty()) return read_series_file(m.series, m.start, events);
-  std::size_t before = 0, seen = 0;
+// none) again, in order, handing on each spectrum with its index in all of
+// them; maps are those of the first reading.
+std::string read_every_series(const mechanism& m, const spectral_data& s, const series_events& events) {
+  const auto map = [&](std::size_t i) { return i < s.maps.size() ? s.maps[i] : series_map{}; };
+  if (m.blocks.empty()) return reread_series(m.series, m.start, map(0), s.x.size(), events);
+  std::size_t before = 0, seen = 0, file = 0;
   series_events each = events;
   each.spectrum = [&](std::size_t i, double t, const double* row) {
     events.spectrum(before + i, t, row);
@@ -54,7 +57,9 @@ std::string read_every_series(const mechanism& m, const series_events& events) {
   for (int e : experiments_of(m)) {
     experiment_link link;
     const mechanism view = experiment_view(m, e, link);
-    if (std::string error = read_series_file(view.series, view.start, each); !error.empty()) return error;
+    if (std::string error = reread_series(view.series, view.start, map(file++), s.x.size(), each); !error.empty()) {
+      return error;
+    }
     before = seen;
   }
   return {};
@@ -87,7 +92,10 @@ std::string load_experiment_series(const mechanism& m, spectral_data& out, std::
       reduction->add(t, row);
       d.t.push_back(t);
     };
-    if (std::string error = read_series_relayed(view.series, view.start, events); !error.empty()) return error;
+    if (std::string error = read_series_relayed(view.series, view.start, events, &out.maps.emplace_back());
+        !error.empty()) {
+      return error;
+    }
   }
   out.series = std::make_shared<const reduced_series>(reduction->finish());
   return {};
@@ -109,7 +117,7 @@ std::string load_series(const mechanism& m, spectral_data& out) {
     return {};
   };
   events.spectrum = [&](std::size_t, double t, const double* row) { reduction->add(t, row); };
-  if (std::string e = read_series_relayed(m.series, m.start, events); !e.empty()) return e;
+  if (std::string e = read_series_relayed(m.series, m.start, events, &out.maps.emplace_back()); !e.empty()) return e;
   out.series = std::make_shared<const reduced_series>(reduction->finish());
   return {};
 }
@@ -137,7 +145,7 @@ std::string read_spectra(const problem& p, const spectral_data& s, spectral_outc
   series_events events;
   events.grid = [](const vector_d&) { return std::string(); };
   events.spectrum = [&](std::size_t i, double, const double* row) { pass.add(i, row); };
-  if (std::string e = read_every_series(p.m, events); !e.empty()) return e;
+  if (std::string e = read_every_series(p.m, s, events); !e.empty()) return e;
   out.spectra = pass.spectra(s.setup.nonnegative);
   return {};
 }

@@ -9,6 +9,7 @@
 
 #include "engine/fit.h"
 #include "engine/spectral.h"
+#include "fitter/series_file.h"
 
 namespace kinetics {
 
@@ -18,6 +19,7 @@ struct spectral_data {
   spectral_setup setup;
   vector_d x;      // the positions of the channels used
   matrix_d known;  // the known spectra, one row per known species, on those channels
+  std::vector<series_map> maps;  // where the spectra begin, in every series file read
 };
 
 // Reads the series that m names, with its known spectra, into out. Returns

@@ -49,17 +49,20 @@ std::size_t kept(const vector_d& s, std::size_t most) {
 // The sum of a[x] b[x] over x < n, in four running sums (x mod 4) added at
 // the end: an order the compiler may keep in vector registers, fixed, so
 // the same bits on every machine.
-double dot(const double* a, const double* b, long n) {
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+template <class V>
+[[gnu::always_inline]] inline double dot(const double* a, const double* b, long n) {
+  using four = lanes::four<V>;
+  four s = four::all(0);
   long x = 0;
-  for (; x + 4 <= n; x += 4) {
-    s0 += a[x] * b[x];
-    s1 += a[x + 1] * b[x + 1];
-    s2 += a[x + 2] * b[x + 2];
-    s3 += a[x + 3] * b[x + 3];
-  }
+  for (; x + 4 <= n; x += 4) s += four::load(a + x) * four::load(b + x);
+  double s0 = s[0];
   for (; x < n; ++x) s0 += a[x] * b[x];
-  return (s0 + s1) + (s2 + s3);
+  return (s0 + s[1]) + (s[2] + s[3]);
+}
+
+// y[x] += f a[x] for x < n.
+[[gnu::always_inline]] inline void add_scaled(double* y, double f, const double* a, long n) {
+  for (long x = 0; x < n; ++x) y[x] += f * a[x];
 }
 
 // The first b rows of e made orthonormal in place, in order, by classical
@@ -69,7 +72,8 @@ double dot(const double* a, const double* b, long n) {
 // direction its rounding leaves, and a diagonal of r at the rounding level;
 // one of zeros stays zero. The rows are contiguous, so every product runs
 // along memory.
-void orthonormal_rows(matrix_d& e, long b, matrix_d& r) {
+template <class V>
+[[gnu::always_inline]] inline void orthonormal_rows_in(matrix_d& e, long b, matrix_d& r) {
   const long m = e.nc();
   r = dlib::zeros_matrix<double>(b, b);
   for (long j = 0; j < b; ++j) {
@@ -77,15 +81,22 @@ void orthonormal_rows(matrix_d& e, long b, matrix_d& r) {
     for (int pass = 0; pass < 2; ++pass) {
       for (long i = 0; i < j; ++i) {
         const double* qi = &e(i, 0);
-        const double c = dot(qi, v, m);
+        const double c = dot<V>(qi, v, m);
         for (long x = 0; x < m; ++x) v[x] -= c * qi[x];
         r(i, j) += c;
       }
     }
-    const double norm = std::sqrt(dot(v, v, m));
+    const double norm = std::sqrt(dot<V>(v, v, m));
     r(j, j) = norm;
     for (long x = 0; x < m && norm > 0; ++x) v[x] /= norm;
   }
+}
+
+KINETICS_AVX void orthonormal_rows_avx(matrix_d& e, long b, matrix_d& r) { orthonormal_rows_in<lanes::quad_d>(e, b, r); }
+
+void orthonormal_rows(matrix_d& e, long b, matrix_d& r) {
+  if (lanes::with_avx()) return orthonormal_rows_avx(e, b, r);
+  orthonormal_rows_in<lanes::pair_d>(e, b, r);
 }
 
 // Rows from to from + count - 1 and the first cols columns of a, as a
@@ -98,15 +109,6 @@ matrix_d corner(const matrix_d& a, long from, long count, long cols) {
 // block's rows and of the basis' stays in cache while it is used.
 constexpr long chunk = 1024;
 
-// y[x] += f a[x] for x < n.
-void add_scaled(double* y, double f, const double* a, long n) {
-  for (long x = 0; x < n; ++x) y[x] += f * a[x];
-}
-
-using lanes::both;
-using lanes::load;
-using lanes::pair_d;
-using lanes::store;
 
 // The rows to combine and what to combine them into: out[a][x] +=
 // f[a * rows + j] src[j][x], j = 0, 1, ... in turn, for x in [x0, x0 + w).
@@ -118,22 +120,20 @@ struct combination {
 
 // Four outputs at once over x0 + [x, x + 4) for every x a multiple of 4,
 // then one at a time over what is left.
-void combine_four(const combination& c, std::size_t a0, long x0, long w) {
+template <class V>
+[[gnu::always_inline]] inline void combine_four(const combination& c, std::size_t a0, long x0, long w) {
+  using four = lanes::four<V>;
   const std::size_t rows = c.src.size();
   const double* f = c.f.data() + a0 * rows;
   long x = x0;
   for (; x + 4 <= x0 + w; x += 4) {
-    pair_d acc[4][2];
-    for (int a = 0; a < 4; ++a) acc[a][0] = load(c.out[a0 + a] + x), acc[a][1] = load(c.out[a0 + a] + x + 2);
+    four acc[4];
+    for (int a = 0; a < 4; ++a) acc[a] = four::load(c.out[a0 + a] + x);
     for (std::size_t j = 0; j < rows; ++j) {
-      const pair_d lo = load(c.src[j] + x), hi = load(c.src[j] + x + 2);
-      for (int a = 0; a < 4; ++a) {
-        const pair_d fa = both(f[a * rows + j]);
-        acc[a][0] += fa * lo;
-        acc[a][1] += fa * hi;
-      }
+      const four s = four::load(c.src[j] + x);
+      for (int a = 0; a < 4; ++a) acc[a] += four::all(f[a * rows + j]) * s;
     }
-    for (int a = 0; a < 4; ++a) store(c.out[a0 + a] + x, acc[a][0]), store(c.out[a0 + a] + x + 2, acc[a][1]);
+    for (int a = 0; a < 4; ++a) acc[a].store(c.out[a0 + a] + x);
   }
   for (int a = 0; a < 4; ++a) {
     for (std::size_t j = 0; j < rows; ++j) add_scaled(c.out[a0 + a] + x, f[a * rows + j], c.src[j] + x, x0 + w - x);
@@ -141,13 +141,14 @@ void combine_four(const combination& c, std::size_t a0, long x0, long w) {
 }
 
 // The whole combination over m channels, a chunk of them at a time.
-void combine(const combination& c, long m) {
+template <class V>
+[[gnu::always_inline]] inline void combine_in(const combination& c, long m) {
   const std::size_t rows = c.src.size(), outs = c.out.size();
   if (rows == 0) return;  // nothing to add (the first fold has no basis yet)
   for (long x0 = 0; x0 < m; x0 += chunk) {
     const long w = std::min(chunk, m - x0);
     std::size_t a = 0;
-    for (; a + 4 <= outs; a += 4) combine_four(c, a, x0, w);
+    for (; a + 4 <= outs; a += 4) combine_four<V>(c, a, x0, w);
     for (; a < outs; ++a) {
       for (std::size_t j = 0; j < rows; ++j) add_scaled(c.out[a] + x0, c.f[a * rows + j], c.src[j] + x0, w);
     }
@@ -156,28 +157,33 @@ void combine(const combination& c, long m) {
 
 // p[i][a] += dot(x[i], y[a], w) for i, a in {0, 1}: the four dot products
 // at once, each in the running sums of dot.
-void dot_two_by_two(const double* const x[2], const double* const y[2], long w, double p[2][2]) {
-  pair_d lo[2][2] = {}, hi[2][2] = {};
+template <class V>
+[[gnu::always_inline]] inline void dot_two_by_two(const double* const x[2], const double* const y[2], long w,
+                                                  double p[2][2]) {
+  using four = lanes::four<V>;
+  four s[2][2] = {{four::all(0), four::all(0)}, {four::all(0), four::all(0)}};
   long c = 0;
   for (; c + 4 <= w; c += 4) {
-    const pair_d xl[2] = {load(x[0] + c), load(x[1] + c)}, xh[2] = {load(x[0] + c + 2), load(x[1] + c + 2)};
+    const four xv[2] = {four::load(x[0] + c), four::load(x[1] + c)};
     for (int a = 0; a < 2; ++a) {
-      const pair_d yl = load(y[a] + c), yh = load(y[a] + c + 2);
-      for (int i = 0; i < 2; ++i) lo[i][a] += xl[i] * yl, hi[i][a] += xh[i] * yh;
+      const four yv = four::load(y[a] + c);
+      for (int i = 0; i < 2; ++i) s[i][a] += xv[i] * yv;
     }
   }
   for (int i = 0; i < 2; ++i) {
     for (int a = 0; a < 2; ++a) {
-      double s0 = lo[i][a][0];
+      double s0 = s[i][a][0];
       for (long r = c; r < w; ++r) s0 += x[i][r] * y[a][r];
-      p[i][a] += (s0 + lo[i][a][1]) + (hi[i][a][0] + hi[i][a][1]);
+      p[i][a] += (s0 + s[i][a][1]) + (s[i][a][2] + s[i][a][3]);
     }
   }
 }
 
 // p(i, a) += the dot product of the first w values at x0 of row i of
 // block and row a of vt, for every i < b and a < vt.nr().
-void add_dots(matrix_d& p, const matrix_d& block, long b, const matrix_d& vt, long x0, long w) {
+template <class V>
+[[gnu::always_inline]] inline void add_dots_in(matrix_d& p, const matrix_d& block, long b, const matrix_d& vt,
+                                               long x0, long w) {
   const long k = vt.nr();
   long i = 0;
   for (; i + 2 <= b; i += 2) {
@@ -186,16 +192,33 @@ void add_dots(matrix_d& p, const matrix_d& block, long b, const matrix_d& vt, lo
       const double* const x[2] = {&block(i, x0), &block(i + 1, x0)};
       const double* const y[2] = {&vt(a, x0), &vt(a + 1, x0)};
       double s[2][2] = {{p(i, a), p(i, a + 1)}, {p(i + 1, a), p(i + 1, a + 1)}};
-      dot_two_by_two(x, y, w, s);
+      dot_two_by_two<V>(x, y, w, s);
       p(i, a) = s[0][0], p(i, a + 1) = s[0][1], p(i + 1, a) = s[1][0], p(i + 1, a + 1) = s[1][1];
     }
     for (; a < k; ++a) {
-      for (long r = i; r < i + 2; ++r) p(r, a) += dot(&block(r, x0), &vt(a, x0), w);
+      for (long r = i; r < i + 2; ++r) p(r, a) += dot<V>(&block(r, x0), &vt(a, x0), w);
     }
   }
   for (; i < b; ++i) {
-    for (long a = 0; a < k; ++a) p(i, a) += dot(&block(i, x0), &vt(a, x0), w);
+    for (long a = 0; a < k; ++a) p(i, a) += dot<V>(&block(i, x0), &vt(a, x0), w);
   }
+}
+
+// The kernels as the processor runs them best (lanes.h).
+KINETICS_AVX void combine_avx(const combination& c, long m) { combine_in<lanes::quad_d>(c, m); }
+
+void combine(const combination& c, long m) {
+  if (lanes::with_avx()) return combine_avx(c, m);
+  combine_in<lanes::pair_d>(c, m);
+}
+
+KINETICS_AVX void add_dots_avx(matrix_d& p, const matrix_d& block, long b, const matrix_d& vt, long x0, long w) {
+  add_dots_in<lanes::quad_d>(p, block, b, vt, x0, w);
+}
+
+void add_dots(matrix_d& p, const matrix_d& block, long b, const matrix_d& vt, long x0, long w) {
+  if (lanes::with_avx()) return add_dots_avx(p, block, b, vt, x0, w);
+  add_dots_in<lanes::pair_d>(p, block, b, vt, x0, w);
 }
 
 // P = B V and then B - P V' in place of the first b rows of B, with the

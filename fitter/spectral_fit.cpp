@@ -181,13 +181,21 @@ std::string spectra_file(const problem& p, const spectral_data& s, const spectra
   std::string text = "# " + heading + "\n# x";
   for (const std::string& name : unknown_names(p, s)) text += " " + name + " " + name + "_se";
   text += "\n";
+  // A spectrum's standard error is the same on every channel: formatted once.
+  std::vector<std::string> se;
+  for (long a = 0; a < o.spectra.nr(); ++a) se.push_back(" " + format_g(o.se[static_cast<std::size_t>(a)], 4));
   for (std::size_t c = 0; c < s.x.size(); ++c) {
+    const std::size_t row_start = text.size();
     text += format_g(s.x[c], 15);
     for (long a = 0; a < o.spectra.nr(); ++a) {
-      text += " " + format_g(o.spectra(a, static_cast<long>(c))) + " " +
-              format_g(o.se[static_cast<std::size_t>(a)], 4);
+      text += ' ';
+      text += format_g(o.spectra(a, static_cast<long>(c)));
+      text += se[static_cast<std::size_t>(a)];
     }
-    text += "\n";
+    text += '\n';
+    // Megabytes for wide spectra: room for rows somewhat longer than the
+    // first, rather than copies as the text grows.
+    if (c == 0) text.reserve(text.size() + (text.size() - row_start + 8) * s.x.size());
   }
   return text;
 }

@@ -83,6 +83,34 @@ bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
   return true;
 }
 
+// The residuals at the times and channels shown: on an image, a matrix
+// (the channels once, then every time with its row of cells), which is a
+// third of the text of a cell per line; on a surface, a cell per line and a
+// blank line after every time. The largest magnitude goes to top.
+std::string map_block(const problem& p, const spectral_data& s, const spectral_outcome& o, std::size_t first,
+                      const std::vector<std::size_t>& times, const std::vector<std::size_t>& channels, bool image,
+                      double& top) {
+  const matrix_d res = basis_residual(*s.series, o.linear);
+  std::string text = "$map << EOD\n";
+  if (image) {
+    text += std::to_string(channels.size());
+    for (std::size_t c : channels) text += " " + format_g(s.x[c], 10);
+    text += "\n";
+  }
+  top = 0;
+  for (std::size_t i : times) {
+    if (image) text += format_g(p.data.t[i], 10);
+    for (std::size_t c : channels) {
+      const double v = -dlib::dot(dlib::rowm(res, static_cast<long>(first + i)), dlib::rowm(s.series->basis, static_cast<long>(c)));
+      top = std::max(top, std::abs(v));
+      text += image ? " " + format_g(v, 6)
+                    : format_g(s.x[c], 10) + " " + format_g(p.data.t[i], 10) + " " + format_g(v, 6) + "\n";
+    }
+    text += "\n";
+  }
+  return text + "EOD\n";
+}
+
 // The residuals at up to 300 times and 300 channels, every nth of them,
 // from the residual matrix in the series' basis. On an even grid of times
 // and channels (the usual case) the cells are drawn as an image, which
@@ -91,26 +119,19 @@ bool evenly_spaced(const vector_d& v, const std::vector<std::size_t>& at) {
 // follow the positions.
 std::string residual_script(const problem& p, const spectral_data& s, const spectral_outcome& o,
                             const std::string& title, std::size_t first) {
-  const matrix_d res = basis_residual(*s.series, o.linear);
   const std::vector<std::size_t> channels = every_nth(s.x.size(), 300), times = every_nth(p.data.t.size(), 300);
   const bool image = evenly_spaced(s.x, channels) && evenly_spaced(p.data.t, times);
   std::string text = "set terminal pngcairo size 900,700 noenhanced font 'Sans,10'\nset output\n"
                      "set title " + gnuplot_string(title) + "\nset cblabel 'residual, data minus model'" +
                      "\nset xlabel 'channel'\nset ylabel 'time'\nset autoscale xfix\nset autoscale yfix\n" +
                      (image ? "" : "set view map\nset pm3d map corners2color c1\n") +
-                     "set palette defined (-1 'blue', 0 'white', 1 'red')\n$map << EOD\n";
+                     "set palette defined (-1 'blue', 0 'white', 1 'red')\n";
   double top = 0;
-  for (std::size_t i : times) {
-    for (std::size_t c : channels) {
-      const double v = -dlib::dot(dlib::rowm(res, static_cast<long>(first + i)), dlib::rowm(s.series->basis, static_cast<long>(c)));
-      top = std::max(top, std::abs(v));
-      text += format_g(s.x[c], 10) + " " + format_g(p.data.t[i], 10) + " " + format_g(v, 6) + "\n";
-    }
-    text += "\n";
-  }
+  text += map_block(p, s, o, first, times, channels, image, top);
   const std::string range = format_g(top > 0 ? top : 1, 6);
-  return text + "EOD\nset cbrange [-" + range + ":" + range + "]\n" +
-         (image ? "plot $map using 1:2:3 with image notitle\n" : "splot $map using 1:2:3 with pm3d notitle\n");
+  return text + "set cbrange [-" + range + ":" + range + "]\n" +
+         (image ? "plot $map nonuniform matrix using 1:2:3 with image notitle\n"
+                : "splot $map using 1:2:3 with pm3d notitle\n");
 }
 
 }  // namespace

@@ -379,9 +379,9 @@ reduced_series series_reduction::finish() {
     decompose_rows();
   } else {
     fold();
+    spare_.set_size(0, 0);  // first, so that the basis may take its memory
     v_ = dlib::trans(vt_);
     vt_.set_size(0, 0);
-    spare_.set_size(0, 0);
   }
   const long n = static_cast<long>(out_.t.size()), k = v_.nc(), nk = known_basis_.nc();
   matrix_d rest(n, k);

@@ -16,7 +16,8 @@ std::size_t relay_slots(std::size_t width) {
 
 }  // namespace
 
-series_relay::series_relay(const series_events& use) : use_(use) {
+series_relay::series_relay(const series_events& use, std::function<void()> at_end)
+    : use_(use), at_end_(std::move(at_end)) {
   front_.grid = [this](const vector_d& x) {
     width_ = x.size();
     return use_.grid(x);
@@ -26,7 +27,7 @@ series_relay::series_relay(const series_events& use) : use_(use) {
 
 series_relay::~series_relay() {
   try {
-    finish();
+    close(false);
   } catch (...) {  // already reported, or dropped with the results it would have spoilt
   }
 }
@@ -52,11 +53,24 @@ void series_relay::hand(std::size_t spectrum, double t, const double* row) {
   changed_.notify_all();
 }
 
+// Runs at_end_ once, unless using a spectrum failed; a throw is kept.
+void series_relay::end() {
+  if (!at_end_ || failure_) return;
+  try {
+    std::exchange(at_end_, nullptr)();
+  } catch (...) {
+    failure_ = std::current_exception();
+  }
+}
+
 void series_relay::serve() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
     changed_.wait(hold, [this] { return filled_ > 0 || closing_; });
-    if (filled_ == 0) return;
+    if (filled_ == 0) {
+      if (ending_) end();
+      return;
+    }
     slot& s = slots_[taken_];
     const bool failed = failure_ != nullptr;
     hold.unlock();  // the slot is the user's until it is counted as used
@@ -76,21 +90,26 @@ void series_relay::serve() {
   }
 }
 
-void series_relay::finish() {
+void series_relay::finish() { close(true); }
+
+void series_relay::close(bool ending) {
   if (user_.joinable()) {
     {
       std::lock_guard<std::mutex> hold(lock_);
       closing_ = true;
+      ending_ = ending;
     }
     changed_.notify_all();
     user_.join();
+  } else if (ending) {
+    end();
   }
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 std::string read_series_relayed(const series_spec& spec, double start, const series_events& events,
-                                series_map* map) {
-  series_relay relay(events);
+                                series_map* map, std::function<void()> at_end) {
+  series_relay relay(events, std::move(at_end));
   if (std::string error = read_series_file(spec, start, relay.events(), map); !error.empty()) return error;
   relay.finish();
   return {};

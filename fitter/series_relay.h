@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,9 +24,12 @@ constexpr std::size_t relay_width = 1024;
 // its order, once, on a second thread when the spectra are wide. finish()
 // (or the destructor) waits until all have been used, and throws again what
 // using one threw; after such a throw the spectra that follow are dropped.
+// finish() runs at_end, when given, on the thread that used the spectra
+// after the last of them (and not after a throw, nor from the destructor):
+// what it allocates comes from where that thread freed memory.
 class series_relay {
  public:
-  explicit series_relay(const series_events& use);
+  explicit series_relay(const series_events& use, std::function<void()> at_end = {});
   series_relay(const series_relay&) = delete;
   series_relay& operator=(const series_relay&) = delete;
   ~series_relay();
@@ -42,12 +46,16 @@ class series_relay {
   void hand(std::size_t spectrum, double t, const double* row);
   void serve();
 
+  void end();
+  void close(bool ending);
+
   const series_events& use_;
+  std::function<void()> at_end_;
   series_events front_;
   std::size_t width_ = 0;
   std::vector<slot> slots_;  // a ring: taken_ is the next to use, filled_ of them wait
   std::size_t taken_ = 0, filled_ = 0;
-  bool closing_ = false;
+  bool closing_ = false, ending_ = false;
   std::exception_ptr failure_;
   std::mutex lock_;
   std::condition_variable changed_;
@@ -55,8 +63,9 @@ class series_relay {
 };
 
 // Reads the series of spec as read_series_file does, its spectra handed to
-// events through a relay.
+// events through a relay, and then runs at_end (when given) as the relay's
+// finish() does, unless the reading failed.
 std::string read_series_relayed(const series_spec& spec, double start, const series_events& events,
-                                series_map* map = nullptr);
+                                series_map* map = nullptr, std::function<void()> at_end = {});
 
 }  // namespace kinetics

@@ -117,8 +117,14 @@ std::string load_series(const mechanism& m, spectral_data& out) {
     return {};
   };
   events.spectrum = [&](std::size_t, double t, const double* row) { reduction->add(t, row); };
-  if (std::string e = read_series_relayed(m.series, m.start, events, &out.maps.emplace_back()); !e.empty()) return e;
-  out.series = std::make_shared<const reduced_series>(reduction->finish());
+  // Finished on the thread that folded the spectra, whose freed memory the
+  // basis then takes (megabytes of fresh pages otherwise).
+  const auto finish = [&] {
+    if (reduction) out.series = std::make_shared<const reduced_series>(reduction->finish());
+  };
+  if (std::string e = read_series_relayed(m.series, m.start, events, &out.maps.emplace_back(), finish); !e.empty()) {
+    return e;
+  }
   return {};
 }
 

@@ -18,8 +18,11 @@ struct relay_case {
 
 // Hands spectra of the case to a relay, as a reader would, and returns how
 // many were used; sets thrown when finish threw.
-std::size_t relay_all(const relay_case& c, bool& thrown, bool& same_thread) {
+// ended_at: how many were used when the relay's end ran (-1: it did not).
+std::size_t relay_all(const relay_case& c, bool& thrown, bool& same_thread, long& ended_at) {
   std::size_t used = 0;
+  std::thread::id user;
+  ended_at = -1;
   same_thread = true;
   const std::thread::id reader = std::this_thread::get_id();
   series_events use;
@@ -30,9 +33,16 @@ std::size_t relay_all(const relay_case& c, bool& thrown, bool& same_thread) {
     EXPECT_EQ(t, 0.5 * static_cast<double>(i));
     for (std::size_t ch = 0; ch < c.width; ++ch) ASSERT_EQ(row[ch], value(i, ch)) << i << " " << ch;
     same_thread = same_thread && std::this_thread::get_id() == reader;
+    user = std::this_thread::get_id();
     ++used;
   };
-  series_relay relay(use);
+  series_relay relay(use, [&] {
+    EXPECT_EQ(ended_at, -1) << "ends once";
+    if (used > 0) {
+      EXPECT_EQ(std::this_thread::get_id(), user) << "on the thread that used the spectra";
+    }
+    ended_at = static_cast<long>(used);
+  });
   EXPECT_EQ(relay.events().grid(vector_d(c.width)), "");
   std::vector<double> row(c.width);
   for (std::size_t i = 0; i < c.spectra; ++i) {
@@ -59,7 +69,9 @@ TEST(SeriesRelay, EverySpectrumIsUsedOnceInOrderAndAFailureComesBack) {
   };
   for (const relay_case& c : cases) {
     bool thrown = false, same_thread = false;
-    const std::size_t used = relay_all(c, thrown, same_thread);
+    long ended_at = 0;
+    const std::size_t used = relay_all(c, thrown, same_thread, ended_at);
+    EXPECT_EQ(ended_at, thrown ? -1 : static_cast<long>(c.spectra)) << c.width << " " << c.spectra;
     EXPECT_EQ(used, std::min(c.spectra, c.throw_at)) << c.width << " " << c.spectra;
     EXPECT_EQ(thrown, c.throw_at < c.spectra) << c.width << " " << c.spectra;
     if (c.spectra > 0) {

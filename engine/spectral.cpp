@@ -12,10 +12,6 @@ namespace kinetics {
 
 namespace {
 
-using lanes::both;
-using lanes::load;
-using lanes::pair_d;
-using lanes::store;
 
 // The concentration of species s at spectrum i, or 1 for the offset (s < 0).
 double concentration(const trajectory& c, std::size_t species, std::size_t i, int s) {
@@ -70,21 +66,18 @@ rows_view view_of(const matrix_d& m) { return {m.size() > 0 ? &m(0, 0) : nullptr
 
 // Rows x0 .. x0 + X - 1 of a' b, each element summed over the rows from the
 // first: four columns of b at a time in registers, then one at a time.
-template <int X>
-void trans_times_rows(rows_view a, rows_view b, long x0, matrix_d& out) {
+template <int X, class V>
+[[gnu::always_inline]] inline void trans_times_rows(rows_view a, rows_view b, long x0, matrix_d& out) {
+  using four = lanes::four<V>;
   long c = 0;
   for (; c + 4 <= b.nc; c += 4) {
-    pair_d acc[X][2] = {};
+    four acc[X];
+    for (int x = 0; x < X; ++x) acc[x] = four::all(0);
     for (long i = 0; i < a.nr; ++i) {
-      const double* bi = b.row(i) + c;
-      const pair_d lo = load(bi), hi = load(bi + 2);
-      for (int x = 0; x < X; ++x) {
-        const pair_d f = both(a.row(i)[x0 + x]);
-        acc[x][0] += f * lo;
-        acc[x][1] += f * hi;
-      }
+      const four bi = four::load(b.row(i) + c);
+      for (int x = 0; x < X; ++x) acc[x] += four::all(a.row(i)[x0 + x]) * bi;
     }
-    for (int x = 0; x < X; ++x) store(&out(x0 + x, c), acc[x][0]), store(&out(x0 + x, c + 2), acc[x][1]);
+    for (int x = 0; x < X; ++x) acc[x].store(&out(x0 + x, c));
   }
   for (; c < b.nc; ++c) {
     double acc[X] = {};
@@ -95,16 +88,27 @@ void trans_times_rows(rows_view a, rows_view b, long x0, matrix_d& out) {
   }
 }
 
-// a' b, for a and b of as many rows, four rows of the product at a time.
+// a' b into out, for a and b of as many rows, four rows of the product at a time.
+template <class V>
+[[gnu::always_inline]] inline void trans_times_in(rows_view a, rows_view b, matrix_d& out) {
+  long x = 0;
+  for (; x + 4 <= a.nc; x += 4) trans_times_rows<4, V>(a, b, x, out);
+  switch (a.nc - x) {
+    case 3: trans_times_rows<3, V>(a, b, x, out); break;
+    case 2: trans_times_rows<2, V>(a, b, x, out); break;
+    case 1: trans_times_rows<1, V>(a, b, x, out); break;
+    default: break;
+  }
+}
+
+KINETICS_AVX void trans_times_avx(rows_view a, rows_view b, matrix_d& out) { trans_times_in<lanes::quad_d>(a, b, out); }
+
 matrix_d trans_times(rows_view a, rows_view b) {
   matrix_d out(a.nc, b.nc);
-  long x = 0;
-  for (; x + 4 <= a.nc; x += 4) trans_times_rows<4>(a, b, x, out);
-  switch (a.nc - x) {
-    case 3: trans_times_rows<3>(a, b, x, out); break;
-    case 2: trans_times_rows<2>(a, b, x, out); break;
-    case 1: trans_times_rows<1>(a, b, x, out); break;
-    default: break;
+  if (lanes::with_avx()) {
+    trans_times_avx(a, b, out);
+  } else {
+    trans_times_in<lanes::pair_d>(a, b, out);
   }
   return out;
 }
@@ -113,20 +117,18 @@ matrix_d trans_times(const matrix_d& a, const matrix_d& b) { return trans_times(
 
 // to = y - q m, row after row, each element less q's products in their
 // order: four columns at a time in registers, then one at a time.
-void minus_times_into(rows_view y, rows_view q, rows_view m, double* to) {
+template <class V>
+[[gnu::always_inline]] inline void minus_times_in(rows_view y, rows_view q, rows_view m, double* to) {
+  using four = lanes::four<V>;
   for (long i = 0; i < y.nr; ++i) {
     const double* yi = y.row(i);
     const double* qi = q.row(i);
     double* ti = to + i * y.nc;
     long c = 0;
     for (; c + 4 <= y.nc; c += 4) {
-      pair_d lo = load(yi + c), hi = load(yi + c + 2);
-      for (long a = 0; a < q.nc; ++a) {
-        const pair_d f = both(qi[a]);
-        lo -= f * load(m.row(a) + c);
-        hi -= f * load(m.row(a) + c + 2);
-      }
-      store(ti + c, lo), store(ti + c + 2, hi);
+      four v = four::load(yi + c);
+      for (long a = 0; a < q.nc; ++a) v -= four::all(qi[a]) * four::load(m.row(a) + c);
+      v.store(ti + c);
     }
     for (; c < y.nc; ++c) {
       double v = yi[c];
@@ -134,6 +136,15 @@ void minus_times_into(rows_view y, rows_view q, rows_view m, double* to) {
       ti[c] = v;
     }
   }
+}
+
+KINETICS_AVX void minus_times_avx(rows_view y, rows_view q, rows_view m, double* to) {
+  minus_times_in<lanes::quad_d>(y, q, m, to);
+}
+
+void minus_times_into(rows_view y, rows_view q, rows_view m, double* to) {
+  if (lanes::with_avx()) return minus_times_avx(y, q, m, to);
+  minus_times_in<lanes::pair_d>(y, q, m, to);
 }
 
 matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {

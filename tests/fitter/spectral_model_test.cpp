@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/fit.h"
+#include "engine/lanes.h"
 #include "engine/spectral.h"
 
 using namespace kinetics;
@@ -195,6 +196,14 @@ TEST(spectral, the_reduced_residuals_hold_the_dense_sum_of_squares_and_its_slope
     EXPECT_LT(dlib::max(dlib::abs(jtj - djtj)) / dlib::max(dlib::abs(djtj)), 1e-7) << c.times;
     const matrix_d g = dlib::trans(j) * dlib::mat(r), dg = dlib::trans(dj) * dlib::mat(dr);
     EXPECT_LT(dlib::max(dlib::abs(g - dg)) / dlib::max(dlib::abs(dg)), 1e-7) << c.times;
+    // The products built for AVX give the bits of those for plain x86-64.
+    vector_d r2;
+    matrix_d j2;
+    lanes::avx_allowed() = false;
+    ASSERT_EQ(residuals(sp.p, x, true, r2, j2), "");
+    lanes::avx_allowed() = true;
+    EXPECT_EQ(r2, r) << c.times;
+    EXPECT_TRUE(j2 == j) << c.times;
   }
 }
 

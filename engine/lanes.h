@@ -3,11 +3,11 @@
 // A kernel holds a few outputs in these while it runs over the rows of its
 // inputs, so that every value read from cache serves several outputs. Each
 // output still gets its own additions in the plain order, so the bits are
-// those of a loop over one output at a time. Plain x86-64 (SSE2) has pairs;
-// GCC makes scalar code of them elsewhere.
+// those of a loop over one output at a time.
 //
 // A kernel written for four<V> runs four doubles at a time, as two pairs on
-// any x86-64 and as one quad where the processor has AVX (with_avx picks).
+// any x86-64 (SSE2 has them; GCC makes scalar code of them elsewhere) and as
+// one quad where the processor has AVX (with_avx picks).
 // Without fused multiply-adds (-ffp-contract=off) the two do the same
 // operations in the same order: the same bits on every machine.
 #pragma once
@@ -17,16 +17,6 @@
 namespace kinetics::lanes {
 
 using pair_d = double __attribute__((vector_size(16)));
-
-inline pair_d load(const double* p) {
-  pair_d v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline void store(double* p, pair_d v) { std::memcpy(p, &v, sizeof v); }
-
-inline pair_d both(double f) { return pair_d{f, f}; }
 
 // Quads are built only into kernels compiled for AVX and never cross a call
 // there (everything of four is inlined), so the ABI note does not apply.

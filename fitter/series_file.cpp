@@ -284,18 +284,29 @@ struct table_reader {
   }
 };
 
-template <class Reader>
-std::string read_lines(const std::string& path, Reader& reader) {
-  long long no = 0;
+// Hands the lines of path from byte from (line number line + 1) on to
+// reader until it fails or enough() holds after a line. Returns its error,
+// or the reading's failure, or an empty string; ended tells whether the
+// file ended first.
+template <class Reader, class Enough>
+std::string read_lines_from(const std::string& path, Reader& reader, std::uint64_t from, long long line,
+                            Enough enough, bool& ended) {
   std::string error;
   errno = 0;
-  const auto status = lines::for_each_line(path.c_str(), [&](std::string_view line, std::uint64_t at) {
-    error = reader.line(line, ++no, at);
-    return error.empty();
+  const auto status = lines::for_each_line_from(path.c_str(), from, [&](std::string_view text, std::uint64_t at) {
+    error = reader.line(text, ++line, at);
+    return error.empty() && !enough();
   });
+  ended = status == lines::status::done;
   if (!error.empty()) return error;
-  if (status != lines::status::done) return open_failure(path, status);
+  if (status != lines::status::done && status != lines::status::stopped) return open_failure(path, status);
   return {};
+}
+
+template <class Reader>
+std::string read_lines(const std::string& path, Reader& reader) {
+  bool ended = false;
+  return read_lines_from(path, reader, 0, 0, [] { return false; }, ended);
 }
 
 // Reads count spectra from the spectrum map says begins at index first on.
@@ -305,16 +316,10 @@ std::string reread_from(const series_map& map, std::size_t first, std::size_t co
   reader.sink.spectra = first;
   reader.samples = 0;
   const std::size_t end = first + count;
-  long long no = map.line[first] - 1;
-  std::string error;
-  errno = 0;
-  const auto status = lines::for_each_line_from(path.c_str(), map.at[first], [&](std::string_view line, std::uint64_t at) {
-    error = reader.line(line, ++no, at);
-    return error.empty() && reader.sink.spectra < end;
-  });
-  if (!error.empty()) return error;
-  if (status == lines::status::stopped) return {};
-  if (status != lines::status::done) return open_failure(path, status);
+  bool ended = false;
+  const std::string error = read_lines_from(
+      path, reader, map.at[first], map.line[first] - 1, [&] { return reader.sink.spectra >= end; }, ended);
+  if (!error.empty() || !ended) return error;
   return path + ": the file ends before spectrum " + std::to_string(reader.sink.spectra + 1) +
          ", which its first reading found: was it changed since?";
 }

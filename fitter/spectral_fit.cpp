@@ -46,7 +46,8 @@ spectral_setup setup_of(const mechanism& m) {
 // none) again, in order, handing on each spectrum with its index in all of
 // them; maps are those of the first reading.
 std::string read_every_series(const mechanism& m, const spectral_data& s, const series_events& events) {
-  const auto map = [&](std::size_t i) { return i < s.maps.size() ? s.maps[i] : series_map{}; };
+  const series_map none;
+  const auto map = [&](std::size_t i) -> const series_map& { return i < s.maps.size() ? s.maps[i] : none; };
   if (m.blocks.empty()) return reread_series(m.series, m.start, map(0), s.x.size(), events);
   std::size_t before = 0, seen = 0, file = 0;
   series_events each = events;

@@ -177,10 +177,14 @@ struct trial {
 };
 
 // One damped step from out's values, within the box of s; lowers says
-// whether it lowers the sum.
+// whether it lowers the sum. Its residuals go into the memory of spare,
+// which is left empty: a model of many residuals then finds them the size
+// it needs and writes them over, without clearing memory first.
 trial try_step(const residual_function& f, lm_outcome& out, const normal_equations& n, double lambda,
-               const lm_settings& s) {
+               const lm_settings& s, vector_d& spare) {
   trial t;
+  t.r = std::move(spare);
+  spare.clear();
   if (!s.lower.empty()) {
     // The point itself, so that a value cut back to a bound is on it exactly.
     if (!bounded_step(out.j, paired_residuals(out), n.g, out.x, lambda, s, t.x)) return t;
@@ -200,13 +204,14 @@ trial try_step(const residual_function& f, lm_outcome& out, const normal_equatio
 }
 
 // Moves out to the values of a trial that lowers the sum, with the Jacobian
-// there; leaves out as it is and says why when there is no Jacobian.
-std::string accept(const residual_function& f, lm_outcome& out, trial& t) {
+// there, and the residuals it leaves into spare; leaves out as it is and
+// says why when there is no Jacobian.
+std::string accept(const residual_function& f, lm_outcome& out, trial& t, vector_d& spare) {
   matrix_d j;
   vector_d jr;
   if (std::string error = jacobian_at(f, t.x, t.r, j, jr); !error.empty()) return error;
   out.x = std::move(t.x);
-  out.r = std::move(t.r);
+  spare = std::exchange(out.r, std::move(t.r));
   out.ssr = t.ssr;
   out.j = std::move(j);
   out.jr = std::move(jr);
@@ -303,6 +308,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
   }
   normal_equations n = normal_of(out.j, paired_residuals(out));
   double lambda = 1e-3;
+  vector_d spare;  // the memory of the last residuals let go, for the next trial's
   bool rounding = at_rounding(out.r, s);  // of the residuals where the search is, made anew when it moves
   while (!rounding && lambda <= 1e20) {
     if (late()) {
@@ -314,13 +320,14 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
            "the fit did not converge in " + std::to_string(s.max_iterations) + " trial steps");
       return out;
     }
-    trial t = try_step(f, out, n, lambda, s);
+    trial t = try_step(f, out, n, lambda, s, spare);
     if (!t.lowers) {
+      spare = std::move(t.r);
       lambda *= 10;  // a failed or useless trial: damp more and try again
       continue;
     }
     const bool small = out.ssr - t.ssr <= s.relative_ssr * out.ssr && small_step(t.step, out.x, s.relative_step);
-    if (std::string error = accept(f, out, t); !error.empty()) {
+    if (std::string error = accept(f, out, t, spare); !error.empty()) {
       fail(out, termination::model_failed, error);
       return out;
     }
@@ -344,9 +351,10 @@ void polish(const residual_function& model, lm_outcome& minimum, int max_steps) 
 
 void polish(const residual_function& model, lm_outcome& minimum, const lm_settings& s, int max_steps) {
   const residual_function f = counted(model, minimum);
+  vector_d spare;
   for (int i = 0; i < max_steps; ++i) {
-    trial t = try_step(f, minimum, normal_of(minimum.j, paired_residuals(minimum)), 0, s);
-    if (!t.lowers || !accept(f, minimum, t).empty()) return;
+    trial t = try_step(f, minimum, normal_of(minimum.j, paired_residuals(minimum)), 0, s, spare);
+    if (!t.lowers || !accept(f, minimum, t, spare).empty()) return;
     if (small_step(t.step, minimum.x, 1e-14)) return;
   }
 }

@@ -20,7 +20,9 @@ double sum_of_squares(const vector_d& r);
 
 // Residuals at x, and with jacobian also their derivatives (one row per
 // residual, one column per value). Returns an empty string, or why there are
-// none at x (the solver then treats x as a failed trial).
+// none at x (the solver then treats x as a failed trial). r may come in
+// holding the residuals of another call, to be written over: a function sets
+// its size and every element.
 // A model of very many residuals may give, with the Jacobian, a compressed
 // form instead: fewer rows than residuals, and in r as many residuals
 // paired with them, such that J~'J~ = J'J, J~'r~ = J'r and |r~|^2 = |r|^2.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "common/format.h"
 #include "engine/experiments.h"
@@ -153,6 +154,14 @@ matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
   return out;
 }
 
+// The sum of the squares of the n values at v, in their order (as
+// sum_of_squares adds them).
+double squares(const double* v, std::size_t n) {
+  double sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += v[i] * v[i];
+  return sum;
+}
+
 // sum of a .* b
 double inner(const matrix_d& a, const matrix_d& b) { return dlib::sum(dlib::pointwise_multiply(a, b)); }
 
@@ -283,14 +292,24 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (std::string error = linear_at(setup, c, species, l); !error.empty()) return error;
   const matrix_d less_known = l.known.nc() > 0 ? unexplained(s, l) : matrix_d();
   const matrix_d& y = l.known.nc() > 0 ? less_known : s.data;
-  // The residuals go straight into r, and the Jacobian reads them there.
+  // Without the Jacobian the residuals go straight into r, which the search
+  // hands in at the size it had before, so nothing clears it first; with
+  // it they are a step on the way to the compressed form, in memory of
+  // their own that nothing clears either.
   const matrix_d qty = trans_times(l.q, y);
-  r.resize(static_cast<std::size_t>(y.size()));
-  if (!r.empty()) minus_times_into(view_of(y), view_of(l.q), view_of(qty), r.data());
-  if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
-  const rows_view res{r.data(), y.nr(), y.nc()};
-  for (double x : r) {
-    if (!std::isfinite(x)) return "the model of the series is not finite";
+  const std::size_t cells = static_cast<std::size_t>(y.size()), plain = cells + (s.truncated() ? 1 : 0);
+  std::unique_ptr<double[]> full;
+  if (jacobian) {
+    full = std::make_unique_for_overwrite<double[]>(plain);
+  } else {
+    r.resize(plain);
+  }
+  double* const at = jacobian ? full.get() : r.data();
+  if (cells > 0) minus_times_into(view_of(y), view_of(l.q), view_of(qty), at);
+  if (s.truncated()) at[cells] = std::sqrt(s.discarded_ss);
+  const rows_view res{at, y.nr(), y.nc()};
+  if (!std::all_of(at, at + plain, [](double x) { return std::isfinite(x); })) {
+    return "the model of the series is not finite";
   }
   if (!jacobian) return {};
   const matrix_d t_inverse = dlib::inv(dlib::upperm(l.r)), a = t_inverse * qty;
@@ -308,8 +327,7 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
     }
   }
   const matrix_d f = s.known.nr() > 0 ? matrix_d(dlib::join_cols(a, s.known)) : a;
-  const std::size_t plain = r.size();
-  compress(gram_of(parts, f, sum_of_squares(r)), plain, j, r);
+  compress(gram_of(parts, f, squares(at, plain)), plain, j, r);
   return {};
 }
 

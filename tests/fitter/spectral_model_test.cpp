@@ -204,6 +204,13 @@ TEST(spectral, the_reduced_residuals_hold_the_dense_sum_of_squares_and_its_slope
     lanes::avx_allowed() = true;
     EXPECT_EQ(r2, r) << c.times;
     EXPECT_TRUE(j2 == j) << c.times;
+    // Residuals written over those of another call, of the same size or
+    // longer, as the search hands them in.
+    for (const std::size_t size : {plain.size(), plain.size() + 3}) {
+      vector_d again(size, NAN);
+      ASSERT_EQ(residuals(sp.p, x, false, again, dj), "");
+      EXPECT_EQ(again, plain) << c.times;
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include "common/escape.h"
 #include "common/file_identity.h"
 #include "engine/experiments.h"
+#include "engine/parallel.h"
 #include "fitter/arrhenius_plot.h"
 #include "fitter/data.h"
 #include "fitter/experiments.h"
@@ -141,22 +142,25 @@ std::vector<series_part> series_parts(const std::string& name, const loaded& l) 
 }
 
 // The pictures of a series fit being drawn: the residual maps, started
-// before the series is read again, and then the overviews.
+// before the series is read again, and then the overviews, side by side,
+// each by half the gnuplots the pictures of a result may have.
 struct series_drawing {
   pictures_under_way maps, overviews;
 };
 
+std::size_t half_lanes() { return std::max(1u, task_threads() / 2); }
+
 series_drawing start_maps(const std::vector<series_part>& parts, const loaded& l, const spectral_outcome& o) {
   std::vector<picture_job> jobs;
   for (const series_part& e : parts) jobs.push_back(series_residual_job(*e.p, *l.spectral, o, e.title, e.name, e.first));
-  return {start_pictures(std::move(jobs)), {}};
+  return {start_pictures(std::move(jobs), half_lanes()), {}};
 }
 
 void start_overviews(series_drawing& d, const std::vector<series_part>& parts, const loaded& l,
                      const spectral_outcome& o) {
   std::vector<picture_job> jobs;
   for (const series_part& e : parts) jobs.push_back(series_overview_job(*e.p, *l.spectral, o, e.title, e.name, e.first));
-  d.overviews = start_pictures(std::move(jobs));
+  d.overviews = start_pictures(std::move(jobs), half_lanes());
 }
 
 // Every picture, each experiment's overview before its map.

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 
 #include "common/atomic_file.h"
+#include "engine/parallel.h"
 
 namespace kinetics {
 
@@ -20,11 +22,40 @@ namespace {
 constexpr std::size_t max_png = std::size_t{64} << 20;
 
 // A PNG file ends with its IEND chunk: a picture cut short lacks it.
-bool whole_png(const std::string& png) {
-  static const char signature[] = "\x89PNG\r\n\x1a\n";
-  static const char iend[] = "\0\0\0\0IEND\xae\x42\x60\x82";
-  return png.size() >= 8 + 12 && png.compare(0, 8, signature, 8) == 0 &&
-         png.compare(png.size() - 12, 12, iend, 12) == 0;
+const std::string_view png_signature("\x89PNG\r\n\x1a\n", 8), png_end("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+
+bool whole_png(std::string_view png) {
+  return png.size() >= png_signature.size() + png_end.size() && png.substr(0, 8) == png_signature &&
+         png.substr(png.size() - png_end.size()) == png_end;
+}
+
+// The pictures one gnuplot wrote one after the other, each up to the first
+// IEND chunk after its start; false unless they are count whole PNG files,
+// none over max_png, with nothing after the last.
+bool split_pictures(const std::string& out, std::size_t count, std::vector<std::string>& pngs) {
+  pngs.clear();
+  std::size_t from = 0;
+  while (from < out.size()) {
+    const std::size_t end = out.find(png_end, from);
+    if (end == std::string::npos) return false;
+    const std::string_view png = std::string_view(out).substr(from, end + png_end.size() - from);
+    if (!whole_png(png) || png.size() > max_png) return false;
+    pngs.emplace_back(png);
+    from += png.size();
+  }
+  return pngs.size() == count;
+}
+
+// The script of a share of the jobs: theirs one after the other, gnuplot's
+// settings, variables and data blocks reset between them.
+std::string share_script(const std::vector<picture_job>& jobs, const std::vector<std::size_t>& share) {
+  if (share.size() == 1) return jobs[share.front()].script;
+  std::string out;
+  for (std::size_t i = 0; i < share.size(); ++i) {
+    if (i > 0) out += out.empty() || out.back() == '\n' ? "reset session\n" : "\nreset session\n";
+    out += jobs[share[i]].script;
+  }
+  return out;
 }
 
 // The script as a file of no name, read from its start, so that no signal
@@ -43,13 +74,13 @@ int script_file(const std::string& text, std::string& error) {
   return fd;
 }
 
-// Starts gnuplot on the script of job, its picture to a pipe. The script is
-// read as a file, not as typed input, which gnuplot reads far more slowly.
-// The pipe holds a whole picture of the usual size, so that gnuplot ends
-// without waiting for this process to read it.
-std::string launch(const picture_job& job, pictures_under_way::run& r) {
+// Starts gnuplot on a script, its pictures to a pipe. The script is read as
+// a file, not as typed input, which gnuplot reads far more slowly. The pipe
+// holds a whole picture of the usual size, so that gnuplot ends without
+// waiting for this process to read it.
+std::string launch(const std::string& text, pictures_under_way::run& r) {
   std::string error;
-  const int script = script_file(job.script, error);
+  const int script = script_file(text, error);
   if (script < 0) return error;
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
@@ -71,24 +102,22 @@ std::string launch(const picture_job& job, pictures_under_way::run& r) {
   return {};
 }
 
-// Starts the next jobs while fewer than max_drawing are under way.
+// Starts the next shares while fewer than max_drawing are under way.
 void start_more(pictures_under_way& d) {
-  for (; d.next < d.jobs.size() && d.running.size() < max_drawing; ++d.next) {
-    const picture_job& job = d.jobs[d.next];
-    picture& out = d.done[d.next];
-    out.file = job.file;
-    out.error = job.error;
-    if (!out.error.empty()) continue;
+  for (; d.next < d.shares.size() && d.running.size() < max_drawing; ++d.next) {
     pictures_under_way::run r;
-    r.job = d.next;
-    out.error = launch(job, r);
-    if (out.error.empty()) d.running.push_back(r);
+    r.jobs = d.shares[d.next];
+    if (const std::string error = launch(share_script(d.jobs, r.jobs), r); !error.empty()) {
+      for (std::size_t job : r.jobs) d.done[job].error = error;
+    } else {
+      d.running.push_back(std::move(r));
+    }
   }
 }
 
-// Reads what one gnuplot wrote, at most max_png bytes in all; false at the
-// end of its picture (or when the picture passed the limit, or a read failed).
-bool read_some(pictures_under_way::run& r, std::string& png) {
+// Reads what one gnuplot wrote, at most max_png bytes a picture; false at
+// the end of its pictures (or when they passed the limit, or a read failed).
+bool read_some(pictures_under_way::run& r) {
   char buffer[65536];
   ssize_t got = 0;
   while ((got = read(r.fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
@@ -97,27 +126,42 @@ bool read_some(pictures_under_way::run& r, std::string& png) {
     r.read_all = got == 0;
     return false;
   }
-  if (png.size() + static_cast<std::size_t>(got) > max_png) {
+  if (r.out.size() + static_cast<std::size_t>(got) > max_png * r.jobs.size()) {
     r.read_all = false;
     return false;
   }
-  png.append(buffer, static_cast<std::size_t>(got));
+  r.out.append(buffer, static_cast<std::size_t>(got));
   return true;
 }
 
-// Ends a gnuplot whose pipe is done with: its picture, or why there is none.
-void end_run(pictures_under_way::run& r, picture& out) {
-  close(r.fd);  // a picture too large: gnuplot ends on the closed pipe
-  r.fd = -1;
-  const int status = wait_watched(r.pid);
+// The picture of a gnuplot that drew one, exited with status, or why there
+// is none.
+void take_picture(pictures_under_way::run& r, int status, picture& out) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     out.error = "gnuplot failed";
   } else if (!r.read_all) {
     out.error = "gnuplot's picture is larger than " + std::to_string(max_png >> 20) + " MiB";
-  } else if (!whole_png(out.png)) {
+  } else if (!whole_png(r.out)) {
     out.error = "gnuplot's picture is not a whole PNG file";
+  } else {
+    out.png = std::move(r.out);
   }
-  if (!out.error.empty()) out.png.clear();
+}
+
+// Ends a gnuplot whose pipe is done with: its pictures, or why there are
+// none; a gnuplot of several that did not give them all whole has them
+// drawn again, one each.
+void end_run(pictures_under_way& d, pictures_under_way::run& r) {
+  close(r.fd);  // pictures too large: gnuplot ends on the closed pipe
+  r.fd = -1;
+  const int status = wait_watched(r.pid);
+  if (r.jobs.size() == 1) return take_picture(r, status, d.done[r.jobs.front()]);
+  std::vector<std::string> pngs;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && r.read_all && split_pictures(r.out, r.jobs.size(), pngs)) {
+    for (std::size_t i = 0; i < pngs.size(); ++i) d.done[r.jobs[i]].png = std::move(pngs[i]);
+    return;
+  }
+  for (std::size_t job : r.jobs) d.shares.push_back({job});
 }
 
 // Reads from every gnuplot under way as its picture comes, and ends those
@@ -132,10 +176,10 @@ void read_running(pictures_under_way& d) {
   std::vector<pictures_under_way::run> still;
   for (std::size_t i = 0; i < d.running.size(); ++i) {
     pictures_under_way::run& r = d.running[i];
-    if (fds[i].revents == 0 || read_some(r, d.done[r.job].png)) {
-      still.push_back(r);
+    if (fds[i].revents == 0 || read_some(r)) {
+      still.push_back(std::move(r));
     } else {
-      end_run(r, d.done[r.job]);
+      end_run(d, r);
     }
   }
   d.running = std::move(still);
@@ -150,6 +194,7 @@ pictures_under_way& pictures_under_way::operator=(pictures_under_way&& other) no
   abandon();
   jobs = std::move(other.jobs);
   done = std::move(other.done);
+  shares = std::move(other.shares);
   running = std::exchange(other.running, {});
   next = std::exchange(other.next, 0);
   return *this;
@@ -165,16 +210,25 @@ void pictures_under_way::abandon() {
   running.clear();
 }
 
-pictures_under_way start_pictures(std::vector<picture_job> jobs) {
+pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes) {
   pictures_under_way d;
   d.jobs = std::move(jobs);
   d.done.resize(d.jobs.size());
+  std::vector<std::size_t> drawn;
+  for (std::size_t i = 0; i < d.jobs.size(); ++i) {
+    d.done[i].file = d.jobs[i].file;
+    d.done[i].error = d.jobs[i].error;
+    if (d.jobs[i].error.empty()) drawn.push_back(i);
+  }
+  // The pictures dealt out in turn, so that every gnuplot draws about as many.
+  d.shares.resize(std::min<std::size_t>(drawn.size(), std::max<std::size_t>(lanes == 0 ? task_threads() : lanes, 1)));
+  for (std::size_t i = 0; i < drawn.size(); ++i) d.shares[i % d.shares.size()].push_back(drawn[i]);
   start_more(d);
   return d;
 }
 
 std::vector<picture> finish_pictures(pictures_under_way& d) {
-  while (!d.running.empty() || d.next < d.jobs.size()) {
+  while (!d.running.empty() || d.next < d.shares.size()) {
     if (!d.running.empty()) read_running(d);
     start_more(d);
   }

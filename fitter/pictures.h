@@ -1,6 +1,7 @@
-// Pictures drawn together: every picture of a result by a gnuplot of its
-// own, several under way at once (the machine's cores render them side by
-// side), while the caller goes on with other work until it needs them.
+// Pictures drawn together: the pictures of a result shared among a few
+// gnuplots, one per core the fit uses, each drawing its share one after the
+// other (starting gnuplot takes as long as drawing a picture), while the
+// caller goes on with other work until it needs them.
 #pragma once
 
 #include <cstddef>
@@ -30,15 +31,17 @@ class pictures_under_way {
   ~pictures_under_way();
 
   struct run {  // one gnuplot under way
-    std::size_t job = 0;
+    std::vector<std::size_t> jobs;  // the pictures it draws, in the order it draws them
     int pid = 0;
-    int fd = -1;           // the pipe it writes the picture to
-    bool read_all = true;  // false once the picture passed its limit, or a read failed
+    int fd = -1;           // the pipe it writes the pictures to
+    bool read_all = true;  // false once the pictures passed their limit, or a read failed
+    std::string out;       // what it wrote so far
   };
   std::vector<picture_job> jobs;
   std::vector<picture> done;  // one per job, in their order
+  std::vector<std::vector<std::size_t>> shares;  // the jobs of every gnuplot to start, or started
   std::vector<run> running;
-  std::size_t next = 0;  // the first job not started
+  std::size_t next = 0;  // the first share not started
 
  private:
   void abandon();  // closes the pipes of the gnuplots under way and waits for them
@@ -47,8 +50,13 @@ class pictures_under_way {
 // The most gnuplots under way at once.
 constexpr std::size_t max_drawing = 4;
 
-// Starts drawing every picture of jobs and returns at once.
-pictures_under_way start_pictures(std::vector<picture_job> jobs);
+// Starts drawing every picture of jobs and returns at once: by at most
+// lanes gnuplots (0: one per thread of the fit, task_threads()), each
+// given its share of the pictures in one script, "reset session" between
+// them. A gnuplot that fails, or whose output is not as many whole PNG
+// files as it had pictures, draws its pictures again, one gnuplot each, so
+// that each picture gets the error of its own.
+pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes = 0);
 
 // Waits until every picture is drawn and returns them in the order of the
 // jobs: each a PNG, or why it is not (gnuplot missing or failed, a picture

@@ -17,19 +17,25 @@ namespace {
 
 const std::string signature("\x89PNG\r\n\x1a\n", 8), iend("\0\0\0\0IEND\xae\x42\x60\x82", 12);
 
-// PATH with a gnuplot that copies its script to its output, and fails on a
-// script that has "fail" in it, for the life of the record.
+// PATH with a gnuplot that copies its script to its output, the lines that
+// reset gnuplot between pictures left out, and fails on a script that has
+// "fail" in it, for the life of the record; it keeps every script it ran.
 struct fake_gnuplot {
   scratch_dir dir;
   std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
   fake_gnuplot() {
-    write_file(dir / "gnuplot", "#!/bin/sh\ncat \"$1\" > \"" + (dir / "script").string() +
-                                    "$$\"\nif grep -q fail \"" + (dir / "script").string() +
-                                    "$$\"; then exit 3; fi\nexec cat \"" + (dir / "script").string() + "$$\"\n");
+    const std::string script = "\"" + (dir / "script").string() + "$$\"";
+    write_file(dir / "gnuplot", "#!/bin/sh\ncat \"$1\" > " + script + "\nif grep -q fail " + script +
+                                    "; then exit 3; fi\nexec sed -z 's/\\nreset session\\n//g' " + script + "\n");
     std::filesystem::permissions(dir / "gnuplot", std::filesystem::perms::owner_all);
     setenv("PATH", (dir.path.string() + ":" + path).c_str(), 1);
   }
   ~fake_gnuplot() { setenv("PATH", path.c_str(), 1); }
+  long runs() const {
+    long n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) n += entry.path().filename() != "gnuplot";
+    return n;
+  }
 };
 
 TEST(Pictures, DrawnTogetherInTheOrderOfTheirJobs) {
@@ -58,6 +64,32 @@ TEST(Pictures, DrawnTogetherInTheOrderOfTheirJobs) {
     EXPECT_EQ(drawn[i].file, jobs[i].file);
     EXPECT_EQ(drawn[i].png, i < std::size(want) ? want[i].png : jobs[i].script) << jobs[i].file;
     EXPECT_EQ(drawn[i].error, i < std::size(want) ? want[i].error : "") << jobs[i].file;
+  }
+}
+
+TEST(Pictures, AFewGnuplotsDrawThemAllAndOneThatFailsDrawsItsOwnAgainOneEach) {
+  const struct {
+    std::vector<std::string> scripts;
+    std::size_t lanes;
+    long runs;
+  } cases[] = {
+      {{"a", "b", "c", "d"}, 2, 2},
+      {{"a", "b", "c", "d", "e"}, 1, 1},
+      {{"a", "b", "c"}, 4, 3},
+      {{"a", "fail", "c", "d"}, 2, 4},  // b's gnuplot failed, with d: both again
+  };
+  for (const auto& c : cases) {
+    const fake_gnuplot gnuplot;
+    std::vector<picture_job> jobs;
+    for (const std::string& s : c.scripts) jobs.push_back({s + ".png", s == "fail" ? s : signature + s + iend, ""});
+    pictures_under_way drawing = start_pictures(jobs, c.lanes);
+    const std::vector<picture> drawn = finish_pictures(drawing);
+    EXPECT_EQ(gnuplot.runs(), c.runs) << c.scripts.size();
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      const bool fails = c.scripts[i] == "fail";
+      EXPECT_EQ(drawn[i].png, fails ? "" : jobs[i].script) << jobs[i].file;
+      EXPECT_EQ(drawn[i].error, fails ? "gnuplot failed" : "") << jobs[i].file;
+    }
   }
 }
 

@@ -87,11 +87,13 @@ vector_d times_step(const matrix_d& j, const column& step) {
 // it neither depends on the values' units nor asks more than the residuals'
 // rounding allows; group by group, so that a group of small values counts
 // as much as its own scale says.
-bool gradient_vanishes(const matrix_d& j, const vector_d& r, const normal_equations& n, const lm_settings& s) {
+// sums: the group sums of the residuals, r.
+bool gradient_vanishes(const matrix_d& j, const vector_d& r, const vector_d& sums, const normal_equations& n,
+                       const lm_settings& s) {
   column step;
   if (!damped_step(n.jtj, n.g, 1e-12, step)) return false;
   const vector_d change = times_step(j, step);
-  const vector_d moves = group_sums(change, s), sums = group_sums(r, s), floors = groups(s, r.size()).second;
+  const vector_d moves = group_sums(change, s), floors = groups(s, r.size()).second;
   for (std::size_t k = 0; k < sums.size(); ++k) {
     if (moves[k] > s.gradient * sums[k] + floors[k]) return false;
   }
@@ -122,12 +124,28 @@ matrix_d free_columns(const matrix_d& j, const std::vector<bool>& free) {
   return out;
 }
 
-// The gradient test at out; within a box, of the free values alone (none
-// free: every direction of descent leaves the box).
-bool at_minimum(const lm_outcome& out, const normal_equations& n, const lm_settings& s) {
-  if (s.lower.empty()) return gradient_vanishes(out.j, out.r, n, s);
+// The group sums of the residuals a search is at: with one group of every
+// residual, its sum of squares, which adds the same squares in the same
+// order as group_sums, so that another pass over them is not needed.
+vector_d sums_at(const lm_outcome& out, const lm_settings& s) {
+  return s.group_ends.empty() ? vector_d{out.ssr} : group_sums(out.r, s);
+}
+
+// Whether every group sum is at its rounding floor (see at_rounding).
+bool sums_at_rounding(const vector_d& sums, const lm_settings& s, std::size_t n) {
+  const vector_d floors = groups(s, n).second;
+  for (std::size_t k = 0; k < sums.size(); ++k) {
+    if (sums[k] > floors[k]) return false;
+  }
+  return true;
+}
+
+// The gradient test at out, whose group sums are sums; within a box, of the
+// free values alone (none free: every direction of descent leaves the box).
+bool at_minimum(const lm_outcome& out, const vector_d& sums, const normal_equations& n, const lm_settings& s) {
+  if (s.lower.empty()) return gradient_vanishes(out.j, out.r, sums, n, s);
   const matrix_d j = free_columns(out.j, free_values(out.x, as_vector(n.g), s));
-  return j.nc() == 0 || gradient_vanishes(j, out.r, normal_of(j, paired_residuals(out)), s);
+  return j.nc() == 0 || gradient_vanishes(j, out.r, sums, normal_of(j, paired_residuals(out)), s);
 }
 
 void fail(lm_outcome& out, termination reason, std::string why) {
@@ -138,7 +156,8 @@ void fail(lm_outcome& out, termination reason, std::string why) {
 // Whether x, where the search ended, is a minimum: the residuals are at the
 // rounding floor, or the gradient vanishes.
 void judge_end(lm_outcome& out, const normal_equations& n, const lm_settings& s, termination reason, const char* why) {
-  if (at_rounding(out.r, s) || at_minimum(out, n, s)) return;
+  const vector_d sums = sums_at(out, s);
+  if (sums_at_rounding(sums, s, out.r.size()) || at_minimum(out, sums, n, s)) return;
   fail(out, reason, std::string(why) + ", but the gradient of the sum of squares is not zero there");
 }
 
@@ -280,13 +299,7 @@ vector_d group_sums(const vector_d& r, const lm_settings& s) {
   return sums;
 }
 
-bool at_rounding(const vector_d& r, const lm_settings& s) {
-  const vector_d sums = group_sums(r, s), floors = groups(s, r.size()).second;
-  for (std::size_t k = 0; k < sums.size(); ++k) {
-    if (sums[k] > floors[k]) return false;
-  }
-  return true;
-}
+bool at_rounding(const vector_d& r, const lm_settings& s) { return sums_at_rounding(group_sums(r, s), s, r.size()); }
 
 lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x0, const lm_settings& s) {
   lm_outcome out;
@@ -309,7 +322,7 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
   normal_equations n = normal_of(out.j, paired_residuals(out));
   double lambda = 1e-3;
   vector_d spare;  // the memory of the last residuals let go, for the next trial's
-  bool rounding = at_rounding(out.r, s);  // of the residuals where the search is, made anew when it moves
+  bool rounding = sums_at_rounding(sums_at(out, s), s, out.r.size());  // made anew when the search moves
   while (!rounding && lambda <= 1e20) {
     if (late()) {
       fail(out, termination::out_of_time, "out of time");
@@ -332,10 +345,11 @@ lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x
       return out;
     }
     ++out.iterations;
-    rounding = at_rounding(out.r, s);
+    const vector_d sums = sums_at(out, s);
+    rounding = sums_at_rounding(sums, s, out.r.size());
     lambda = std::max(lambda / 10, 1e-12);
     n = normal_of(out.j, paired_residuals(out));
-    if (at_minimum(out, n, s)) return out;
+    if (at_minimum(out, sums, n, s)) return out;
     if (small) {
       judge_end(out, n, s, termination::not_minimum, "the fit converged");
       return out;

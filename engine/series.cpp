@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "engine/lanes.h"
+#include "common/lanes.h"
 
 namespace kinetics {
 

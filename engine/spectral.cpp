@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "common/format.h"
+#include "common/lanes.h"
 #include "engine/experiments.h"
-#include "engine/lanes.h"
 #include "engine/nnls.h"
 
 namespace kinetics {

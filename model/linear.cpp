@@ -8,6 +8,8 @@
 #include <map>
 #include <numeric>
 
+#include "common/lanes.h"
+
 namespace {
 
 using matrix = std::vector<double>;  // row-major, n x n
@@ -103,6 +105,69 @@ matrix exponential_of(const matrix& m, double h, std::size_t width, std::chrono:
   return e;
 }
 
+// exp(M h) of one gap, and its entries four rows at a time: for every group
+// of four rows (the last filled up with zeros), the columns where one of
+// them is not zero, with the four entries there. M is block triangular (the
+// sensitivities do not act back on the concentrations) and so is its
+// exponential, whose zero blocks are exact zeros.
+struct gap_matrix {
+  matrix dense;
+  std::vector<std::uint32_t> group_end;  // one past the last column of each group
+  std::vector<std::uint32_t> column;
+  std::vector<double> entries;           // four per column of a group
+};
+
+gap_matrix gap_of(matrix e, std::size_t width) {
+  gap_matrix g{std::move(e), {}, {}, {}};
+  if (g.dense.size() != width * width) return g;
+  for (std::size_t first = 0; first < width; first += 4) {
+    for (std::size_t c = 0; c < width; ++c) {
+      double four[4] = {};
+      for (std::size_t i = 0; i < 4 && first + i < width; ++i) four[i] = g.dense[(first + i) * width + c];
+      if (four[0] == 0 && four[1] == 0 && four[2] == 0 && four[3] == 0) continue;
+      g.column.push_back(static_cast<std::uint32_t>(c));
+      g.entries.insert(g.entries.end(), four, four + 4);
+    }
+    g.group_end.push_back(static_cast<std::uint32_t>(g.column.size()));
+  }
+  return g;
+}
+
+// next = e y, four rows at a time: each row's products added in the order
+// of the columns, as a loop over one row adds them, leaving out columns
+// where all four rows are zero. With every element of y finite, those add
+// only zeros, which change no sum: the same bits.
+template <class V>
+[[gnu::always_inline]] inline void advance_in(const gap_matrix& e, const double* y, double* next, std::size_t width) {
+  using four = kinetics::lanes::four<V>;
+  for (std::size_t g = 0, k = 0; g < e.group_end.size(); ++g) {
+    four sum = four::all(0.0);
+    for (; k < e.group_end[g]; ++k) sum += four::load(&e.entries[4 * k]) * four::all(y[e.column[k]]);
+    double out[4];
+    sum.store(out);
+    for (std::size_t i = 0; i < 4 && 4 * g + i < width; ++i) next[4 * g + i] = out[i];
+  }
+}
+
+KINETICS_AVX void advance_avx(const gap_matrix& e, const double* y, double* next, std::size_t width) {
+  advance_in<kinetics::lanes::quad_d>(e, y, next, width);
+}
+
+// next = e y. Without finite y every product counts (0 times an infinity is
+// NaN), one row at a time.
+void advance(const gap_matrix& e, const std::vector<double>& y, std::vector<double>& next) {
+  const std::size_t width = y.size();
+  if (std::all_of(y.begin(), y.end(), [](double v) { return std::isfinite(v); })) {
+    if (kinetics::lanes::with_avx()) return advance_avx(e, y.data(), next.data(), width);
+    return advance_in<kinetics::lanes::pair_d>(e, y.data(), next.data(), width);
+  }
+  for (std::size_t r = 0; r < width; ++r) {
+    double sum = 0.0;
+    for (std::size_t c = 0; c < width; ++c) sum += e.dense[r * width + c] * y[c];
+    next[r] = sum;
+  }
+}
+
 }  // namespace
 
 bool first_order(const network& net) {
@@ -158,7 +223,7 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
   out.dc.assign(times.size() * n * wanted.size(), 0.0);
   // Gaps that agree to about 12 digits share their matrix: times read from
   // text are evenly spaced only up to rounding.
-  std::map<double, matrix> step_of;
+  std::map<double, gap_matrix> step_of;
   std::vector<double> next(width);
   double t = t0, last_h = NAN;
   auto last = step_of.end();  // the matrix of the gap last_h
@@ -166,26 +231,23 @@ std::string solve_first_order(const network& net, const std::vector<double>& k, 
     const double h = times[i] - t;
     if (h > 0) {
       auto at = h == last_h ? last : step_of.find(rounded(h));
-      matrix uncached;
+      gap_matrix uncached;
       if (at == step_of.end()) {
         const double key = rounded(h);
-        // At most 2^24 entries (128 MiB) are kept; past that, each gap's
+        // At most 2^23 entries are kept, each held twice at most, dense
+        // and by groups of rows (160 MiB in all); past that, each gap's
         // matrix is made afresh.
-        if ((step_of.size() + 1) * width * width <= (std::size_t{1} << 24)) {
-          at = step_of.emplace(key, exponential_of(m, h, width, deadline, shared)).first;
+        if ((step_of.size() + 1) * width * width <= (std::size_t{1} << 23)) {
+          at = step_of.emplace(key, gap_of(exponential_of(m, h, width, deadline, shared), width)).first;
         } else {
-          uncached = exponential_of(m, h, width, deadline, shared);
+          uncached = gap_of(exponential_of(m, h, width, deadline, shared), width);
         }
       }
-      const matrix& e = at != step_of.end() ? at->second : uncached;
-      if (e.size() != width * width) return "out of time at time " + std::to_string(t);
+      const gap_matrix& e = at != step_of.end() ? at->second : uncached;
+      if (e.dense.size() != width * width) return "out of time at time " + std::to_string(t);
       last_h = at != step_of.end() ? h : NAN;
       last = at;
-      for (std::size_t r = 0; r < width; ++r) {
-        double sum = 0.0;
-        for (std::size_t c = 0; c < width; ++c) sum += e[r * width + c] * y[c];
-        next[r] = sum;
-      }
+      advance(e, y, next);
       y.swap(next);
       t = times[i];
     }

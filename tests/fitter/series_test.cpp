@@ -4,7 +4,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-#include "engine/lanes.h"
+#include "common/lanes.h"
 #include "engine/series.h"
 
 using namespace kinetics;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/fit.h"
-#include "engine/lanes.h"
+#include "common/lanes.h"
 #include "engine/spectral.h"
 
 using namespace kinetics;

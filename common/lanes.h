@@ -1,4 +1,5 @@
-// Doubles side by side, for the engine's kernels (not for callers).
+// Doubles side by side, for the kernels of the engine and the model (not
+// for callers).
 //
 // A kernel holds a few outputs in these while it runs over the rows of its
 // inputs, so that every value read from cache serves several outputs. Each

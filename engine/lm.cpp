@@ -128,7 +128,8 @@ matrix_d free_columns(const matrix_d& j, const std::vector<bool>& free) {
 // residual, its sum of squares, which adds the same squares in the same
 // order as group_sums, so that another pass over them is not needed.
 vector_d sums_at(const lm_outcome& out, const lm_settings& s) {
-  return s.group_ends.empty() ? vector_d{out.ssr} : group_sums(out.r, s);
+  const bool one = s.group_ends.empty() || (s.group_ends.size() == 1 && s.group_ends[0] >= out.r.size());
+  return one ? vector_d{out.ssr} : group_sums(out.r, s);
 }
 
 // Whether every group sum is at its rounding floor (see at_rounding).

@@ -316,11 +316,20 @@ std::string stack_part(const problem& p, const problem& part, const vector_d& x,
   const std::size_t n = x.size(), w = wanted.size();
   const bool moves = std::any_of(g_start.begin(), g_start.end(), [](double d) { return d != 0; });
   const trajectory slope = moves ? start_slopes(part, pv, c, pv.starts.front()) : trajectory{};
+  std::vector<double> by_value(n * w);  // g column after column, read along its columns below
+  for (std::size_t f = 0; f < n; ++f) {
+    for (std::size_t i = 0; i < w; ++i) by_value[f * w + i] = g(static_cast<long>(i), static_cast<long>(f));
+  }
+  const std::size_t first = out.dc.size();
+  out.dc.resize(first + c.c.size() * n);
+  double* to = out.dc.data() + first;
   for (std::size_t at = 0; at < c.c.size(); ++at) {
+    const double* dc = &c.dc[at * w];
     for (std::size_t f = 0; f < n; ++f) {
       double d = moves ? slope.c[at] * g_start[f] : 0.0;
-      for (std::size_t i = 0; i < w; ++i) d += c.dc[at * w + i] * g(static_cast<long>(i), static_cast<long>(f));
-      out.dc.push_back(d);
+      const double* gf = &by_value[f * w];
+      for (std::size_t i = 0; i < w; ++i) d += dc[i] * gf[i];
+      *to++ = d;
     }
   }
   return {};
@@ -330,6 +339,10 @@ std::string stack_part(const problem& p, const problem& part, const vector_d& x,
 
 std::string stacked_concentrations(const problem& p, const vector_d& x, bool jacobian, trajectory& out) {
   out = trajectory{};
+  std::size_t rows = 0;
+  for (const problem& part : p.parts) rows += part.data.t.size();
+  out.c.reserve(rows * p.m.species.size());
+  if (jacobian) out.dc.reserve(rows * p.m.species.size() * x.size());
   for (const problem& part : p.parts) {
     if (std::string error = stack_part(p, part, x, jacobian, out); !error.empty()) return error;
   }

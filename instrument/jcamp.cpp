@@ -457,7 +457,10 @@ class jcamp_reader {
       yfactor_ = ntuple(factors_, "R", 1.0);
       if (npoints_ < 0) {
         const double dim = ntuple(dims_, "X", NAN);
-        if (!std::isnan(dim)) npoints_ = static_cast<long long>(dim);
+        if (!std::isnan(dim)) {
+          if (dim < 0 || dim != std::floor(dim) || dim > 1e12) return fail("##VAR_DIM= of X must be a whole number");
+          npoints_ = static_cast<long long>(dim);
+        }
       }
     } else if (form != "(X++(Y..Y))") {
       return fail("expected \"##XYDATA=(X++(Y..Y))\", not \"" + std::string(value) + "\"");

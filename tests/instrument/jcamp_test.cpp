@@ -118,6 +118,11 @@ TEST(Jcamp, MalformedFilesSayWhereAndWhat) {
       {"no data", "##TITLE= t\n##END=\n",
        ": no spectrum found; expected \"##XYDATA=(X++(Y..Y))\", \"##XYPOINTS=(XY..XY)\" or an NTUPLES real page"},
       {"bad date", "##TITLE= t\n##LONGDATE= yesterday\n##END=\n", " line 2: ##LONGDATE= must read YYYY/MM/DD HH:MM:SS"},
+      {"VAR_DIM past any count",
+       "##TITLE= t\n##DATA CLASS= NTUPLES\n##NTUPLES= NMR SPECTRUM\n##SYMBOL= X, R\n##VAR_DIM= 2e126, 4\n"
+       "##FIRST= 0, 0\n##LAST= 3, 0\n##PAGE= N=1\n##DATA TABLE= (X++(R..R)), XYDATA\n0 1 2 3 4\n"
+       "##END NTUPLES= NMR SPECTRUM\n##END=\n",
+       " line 9: ##VAR_DIM= of X must be a whole number"},
   };
   for (const auto& c : cases) {
     scratch_dir dir;

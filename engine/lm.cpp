@@ -125,8 +125,8 @@ matrix_d free_columns(const matrix_d& j, const std::vector<bool>& free) {
 }
 
 // The group sums of the residuals a search is at: with one group of every
-// residual, its sum of squares, which adds the same squares in the same
-// order as group_sums, so that another pass over them is not needed.
+// residual, its sum of squares (group_sums adds each group by
+// sum_of_squares too), so that another pass over them is not needed.
 vector_d sums_at(const lm_outcome& out, const lm_settings& s) {
   const bool one = s.group_ends.empty() || (s.group_ends.size() == 1 && s.group_ends[0] >= out.r.size());
   return one ? vector_d{out.ssr} : group_sums(out.r, s);
@@ -281,21 +281,21 @@ const vector_d& paired_residuals(const lm_outcome& o) { return o.jr.empty() ? o.
 
 bool is_compressed(const matrix_d& j, const vector_d& r) { return static_cast<std::size_t>(j.nr()) != r.size(); }
 
-double sum_of_squares(const vector_d& r) {
+double sum_of_squares(const vector_d& r) { return sum_of_squares(r.data(), r.size()); }
+
+double sum_of_squares(const double* v, std::size_t n) {
   double s = 0;
-  for (double v : r) s += v * v;
+  for (std::size_t i = 0; i < n; ++i) s += v[i] * v[i];
   return s;
 }
 
 vector_d group_sums(const vector_d& r, const lm_settings& s) {
   const std::vector<std::size_t> ends = groups(s, r.size()).first;
   vector_d sums(ends.size(), 0.0);
-  // Each group's sum in a local, in the order of the residuals: a sum kept in
-  // the vector is stored and loaded again at every residual.
   for (std::size_t k = 0, i = 0; k < ends.size(); ++k) {
-    double sum = 0;
-    for (const std::size_t end = std::min(ends[k], r.size()); i < end; ++i) sum += r[i] * r[i];
-    sums[k] = sum;
+    const std::size_t end = std::max(i, std::min(ends[k], r.size()));
+    sums[k] = sum_of_squares(r.data() + i, end - i);
+    i = end;
   }
   return sums;
 }

@@ -15,8 +15,9 @@ namespace kinetics {
 using vector_d = std::vector<double>;
 using matrix_d = dlib::matrix<double>;
 
-// The sum of the squares of r.
+// The sum of the squares of r, added in their order; of the n values at v.
 double sum_of_squares(const vector_d& r);
+double sum_of_squares(const double* v, std::size_t n);
 
 // Residuals at x, and with jacobian also their derivatives (one row per
 // residual, one column per value). Returns an empty string, or why there are

@@ -154,15 +154,6 @@ matrix_d minus_times(const matrix_d& y, const matrix_d& q, const matrix_d& m) {
   return out;
 }
 
-// The sum of the squares of the n values at v, in their order (as
-// sum_of_squares adds them). Not inlined: within project, GCC keeps the sum
-// in memory, storing and loading it again at every value.
-[[gnu::noinline]] double squares(const double* v, std::size_t n) {
-  double sum = 0;
-  for (std::size_t i = 0; i < n; ++i) sum += v[i] * v[i];
-  return sum;
-}
-
 // sum of a .* b
 double inner(const matrix_d& a, const matrix_d& b) { return dlib::sum(dlib::pointwise_multiply(a, b)); }
 
@@ -328,7 +319,9 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
     }
   }
   const matrix_d f = s.known.nr() > 0 ? matrix_d(dlib::join_cols(a, s.known)) : a;
-  compress(gram_of(parts, f, squares(at, plain)), plain, j, r);
+  // sum_of_squares is compiled apart: inlined into project, GCC kept the sum
+  // in memory, storing and loading it at every residual.
+  compress(gram_of(parts, f, sum_of_squares(at, plain)), plain, j, r);
   return {};
 }
 

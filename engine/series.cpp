@@ -18,9 +18,15 @@ void sorted_svd(const matrix_d& a, matrix_d& u, vector_d& s, matrix_d& v) {
   std::vector<long> order(static_cast<std::size_t>(w.nr()));
   std::iota(order.begin(), order.end(), 0L);
   std::stable_sort(order.begin(), order.end(), [&](long x, long y) { return w(x) > w(y); });
+  s.clear();
+  if (std::is_sorted(order.begin(), order.end())) {  // as LAPACK leaves them: not copied
+    u.swap(uu);
+    v.swap(vv);
+    s.assign(w.begin(), w.end());
+    return;
+  }
   u.set_size(uu.nr(), w.nr());
   v.set_size(vv.nr(), w.nr());
-  s.clear();
   for (long c = 0; c < w.nr(); ++c) {
     const long from = order[static_cast<std::size_t>(c)];
     dlib::set_colm(u, c) = dlib::colm(uu, from);
@@ -354,7 +360,8 @@ void series_reduction::fold() {
 void series_reduction::decompose_rows() {
   const long m = static_cast<long>(channels_), n = static_cast<long>(rows_.size()) / std::max(m, 1L);
   if (n == 0) return;
-  const matrix_d rest = dlib::reshape(dlib::mat(rows_), n, m);
+  matrix_d rest = dlib::reshape(dlib::mat(rows_), n, m);
+  std::vector<double>().swap(rows_);  // its memory, for the decomposition's
   matrix_d u, v;
   vector_d cs;
   if (n >= m) {
@@ -368,10 +375,14 @@ void series_reduction::decompose_rows() {
     out_.discarded_ss += cs[i] > rounding ? cs[i] * cs[i] : 0.0;
   }
   const long kk = static_cast<long>(keep);
-  u_ = kk > 0 ? matrix_d(dlib::colm(u, dlib::range(0, kk - 1))) : matrix_d(n, 0);
-  v_ = kk > 0 ? matrix_d(dlib::colm(v, dlib::range(0, kk - 1))) : matrix_d(m, 0);
+  if (kk == u.nc()) {
+    u_.swap(u);  // nothing dropped: not copied
+    v_.swap(v);
+  } else {
+    u_ = kk > 0 ? matrix_d(dlib::colm(u, dlib::range(0, kk - 1))) : matrix_d(n, 0);
+    v_ = kk > 0 ? matrix_d(dlib::colm(v, dlib::range(0, kk - 1))) : matrix_d(m, 0);
+  }
   s_.assign(cs.begin(), cs.begin() + kk);
-  rows_.clear();
 }
 
 reduced_series series_reduction::finish() {
@@ -384,18 +395,21 @@ reduced_series series_reduction::finish() {
     vt_.set_size(0, 0);
   }
   const long n = static_cast<long>(out_.t.size()), k = v_.nc(), nk = known_basis_.nc();
-  matrix_d rest(n, k);
-  for (long c = 0; c < k; ++c) dlib::set_colm(rest, c) = dlib::colm(u_, c) * s_[static_cast<std::size_t>(c)];
-  const matrix_d known_part = dlib::reshape(dlib::mat(known_part_), n, nk);
-  out_.data = nk > 0 ? matrix_d(dlib::join_rows(known_part, rest)) : rest;
+  // The rest is u_ diagm(s_), scaled where it is.
+  for (long c = 0; c < k; ++c) dlib::set_colm(u_, c) = dlib::colm(u_, c) * s_[static_cast<std::size_t>(c)];
   if (nk > 0) {
+    const matrix_d known_part = dlib::reshape(dlib::mat(known_part_), n, nk);
+    out_.data = dlib::join_rows(known_part, u_);
     out_.basis = dlib::join_rows(known_basis_, v_);
+    out_.singular = singular_values(out_.data);
   } else {
+    // u_ has orthonormal columns: the singular values of the data are s_.
+    out_.data.swap(u_);
     out_.basis.swap(v_);  // megabytes for wide spectra: not copied
+    out_.singular = s_;
   }
   out_.known = dlib::zeros_matrix<double>(nk, nk + k);
   if (nk > 0) dlib::set_subm(out_.known, dlib::range(0, nk - 1), dlib::range(0, nk - 1)) = dlib::trans(known_r_);
-  out_.singular = singular_values(out_.data);
   // Rounding may leave the discarded sum a hair below 0 or above the whole.
   out_.discarded_ss = std::clamp(out_.discarded_ss, 0.0, out_.total_ss);
   return std::move(out_);

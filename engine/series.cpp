@@ -35,15 +35,6 @@ void sorted_svd(const matrix_d& a, matrix_d& u, vector_d& s, matrix_d& v) {
   }
 }
 
-// The singular values of any matrix, largest first.
-vector_d singular_values(const matrix_d& a) {
-  if (a.size() == 0) return {};
-  matrix_d u, v;
-  vector_d s;
-  sorted_svd(a.nr() >= a.nc() ? a : matrix_d(dlib::trans(a)), u, s, v);
-  return s;
-}
-
 // How many leading values of s to keep: those above rounding, at most most.
 std::size_t kept(const vector_d& s, std::size_t most) {
   const double tiny = s.empty() ? 0 : 1e-14 * s.front();
@@ -263,6 +254,15 @@ void new_basis(const matrix_d& vt, const matrix_d& q, long b, const matrix_d& c,
 }
 
 }  // namespace
+
+vector_d singular_values(matrix_d a) {
+  if (a.size() == 0) return {};
+  matrix_d w, u, vt;  // u and vt stay unused: LAPACK forms neither factor
+  if (dlib::lapack::gesvd('N', 'N', a, w, u, vt) != 0) return vector_d(static_cast<std::size_t>(w.size()), NAN);
+  vector_d s(w.begin(), w.end());
+  std::sort(s.begin(), s.end(), std::greater<>());
+  return s;
+}
 
 std::size_t basis_limit(std::size_t channels) {
   const std::size_t budget = std::size_t{1} << 20;

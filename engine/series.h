@@ -37,6 +37,9 @@ struct reduced_series {
 // 16 at the least.
 std::size_t basis_limit(std::size_t channels);
 
+// The singular values of a, largest first, without its singular vectors.
+vector_d singular_values(matrix_d a);
+
 // Reduces a series spectrum by spectrum. known holds one known spectrum per
 // row (channels wide), max_rank the basis vectors kept beside them. Each
 // spectrum is folded into a thin singular value decomposition of the rows

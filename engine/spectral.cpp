@@ -446,23 +446,10 @@ matrix_d spectra_pass::spectra(bool nonnegative) const {
   return out;
 }
 
-namespace {
-
-vector_d singular_values_of(const matrix_d& a) {
-  if (a.size() == 0) return {};
-  matrix_d u, w, v;
-  dlib::svd3(a.nr() >= a.nc() ? a : matrix_d(dlib::trans(a)), u, w, v);
-  vector_d s(w.begin(), w.end());
-  std::sort(s.begin(), s.end(), std::greater<>());
-  return s;
-}
-
-}  // namespace
-
 rank_report series_rank(const reduced_series& s, const spectral_setup& setup, const linear_part& l, double sigma) {
   rank_report out;
   out.data = s.singular;
-  out.residual = singular_values_of(basis_residual(s, l));
+  out.residual = singular_values(basis_residual(s, l));
   const double n = static_cast<double>(s.t.size()), m = static_cast<double>(s.channels);
   out.noise_level = sigma * (std::sqrt(n) + std::sqrt(m));
   const double floor = std::max(out.noise_level, out.data.empty() ? 0.0 : 1e-10 * out.data.front());

@@ -59,6 +59,8 @@ bool take_budget(std::vector<std::string>& args, fit_settings& settings) {
   return true;
 }
 
+}  // namespace
+
 // A search evaluates its model thousands of times, and every evaluation
 // makes and frees vectors of the data's size (a few hundred kilobytes for a
 // series of a thousand spectra). By default the allocator hands such blocks
@@ -72,8 +74,6 @@ void keep_freed_memory() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 16 << 20);
 }
-
-}  // namespace
 
 int run_ratefit(int argc, char** argv) {
   keep_freed_memory();

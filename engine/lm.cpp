@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "common/lanes.h"
+
 namespace kinetics {
 
 using column = dlib::matrix<double, 0, 1>;
@@ -287,6 +289,19 @@ double sum_of_squares(const double* v, std::size_t n) {
   double s = 0;
   for (std::size_t i = 0; i < n; ++i) s += v[i] * v[i];
   return s;
+}
+
+// v * 0 is zero for a finite v and NaN for any other, so their sum is zero
+// just when all are finite: four lanes at a time, with no branch per value.
+bool all_finite(const double* v, std::size_t n) {
+  using four = lanes::four<lanes::pair_d>;
+  const four zero = four::all(0);
+  four sum = zero;
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) sum += four::load(v + i) * zero;
+  double rest = (sum[0] + sum[1]) + (sum[2] + sum[3]);
+  for (; i < n; ++i) rest += v[i] * 0.0;
+  return rest == 0;
 }
 
 vector_d group_sums(const vector_d& r, const lm_settings& s) {

@@ -19,6 +19,9 @@ using matrix_d = dlib::matrix<double>;
 double sum_of_squares(const vector_d& r);
 double sum_of_squares(const double* v, std::size_t n);
 
+// Whether every one of the n values at v is finite.
+bool all_finite(const double* v, std::size_t n);
+
 // Residuals at x, and with jacobian also their derivatives (one row per
 // residual, one column per value). Returns an empty string, or why there are
 // none at x (the solver then treats x as a failed trial). r may come in

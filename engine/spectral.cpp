@@ -300,7 +300,7 @@ std::string project(const reduced_series& s, const spectral_setup& setup, std::s
   if (cells > 0) minus_times_into(view_of(y), view_of(l.q), view_of(qty), at);
   if (s.truncated()) at[cells] = std::sqrt(s.discarded_ss);
   const rows_view res{at, y.nr(), y.nc()};
-  if (!std::all_of(at, at + plain, [](double x) { return std::isfinite(x); })) {
+  if (!all_finite(at, plain)) {
     return "the model of the series is not finite";
   }
   if (!jacobian) return {};

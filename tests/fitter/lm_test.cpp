@@ -133,6 +133,27 @@ namespace {
 // The bounded step on r = x - target (J the identity): each value moves to
 // its target, cut at its bound, and a value on a bound that the gradient
 // pushes past it stays.
+TEST(AllFinite, FindsAnyValueThatIsNotFinite) {
+  // Lengths with and without a tail past the groups of four, the bad value
+  // in a group, in the tail, first and last; -0, the largest and the
+  // smallest values are finite.
+  const double bad[] = {INFINITY, -INFINITY, NAN};
+  for (std::size_t n : {1, 3, 4, 7, 8, 13}) {
+    vector_d v(n, -0.0);
+    v[0] = 1.7976931348623157e308;
+    v[n - 1] = -4.9e-324;
+    EXPECT_TRUE(all_finite(v.data(), n)) << n;
+    for (double b : bad) {
+      for (std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+        vector_d w = v;
+        w[at] = b;
+        EXPECT_FALSE(all_finite(w.data(), n)) << n << " " << at << " " << b;
+      }
+    }
+  }
+  EXPECT_TRUE(all_finite(nullptr, 0));
+}
+
 TEST(BoxStep, MovesTheFreeValuesAndCutsBackIntoTheBox) {
   const struct {
     vector_d x, target, lower, upper, step;

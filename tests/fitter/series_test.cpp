@@ -1,5 +1,6 @@
 // The streaming reduction of a series: what it keeps reproduces the series,
 // the known spectra exactly, and what a bounded rank drops is counted.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -57,6 +58,13 @@ TEST_P(reduction, reproduces_the_series_and_the_known_spectra) {
   EXPECT_NEAR(s.total_ss, dlib::sum(dlib::squared(d)), 1e-12 * s.total_ss);
   EXPECT_NEAR(s.discarded_ss, 0, 1e-20 * s.total_ss);
   EXPECT_DOUBLE_EQ(s.largest, dlib::max(dlib::abs(d)));
+  // The singular values of the data are those of the series.
+  matrix_d u, w, v;
+  dlib::svd3(d, u, w, v);
+  std::vector<double> sv(w.begin(), w.end());
+  std::sort(sv.rbegin(), sv.rend());
+  ASSERT_EQ(s.singular.size(), static_cast<std::size_t>(std::min(s.data.nr(), s.data.nc())));
+  for (std::size_t i = 0; i < s.singular.size(); ++i) EXPECT_NEAR(s.singular[i], sv[i], 1e-12 * sv[0]) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(series, reduction,

@@ -8,6 +8,7 @@
 #include "common/format.h"
 #include "engine/bounds.h"
 #include "engine/diagnosis.h"
+#include "engine/outcomes.h"
 #include "engine/parallel.h"
 #include "engine/profile.h"
 #include "engine/runs.h"
@@ -230,36 +231,6 @@ fit_result& out_of_time(const problem& p, fit_result& out, int start, const vect
   out.stopped_start = start;
   out.stopped_at = natural_values(p, x);
   return failed(out, fit_status::out_of_time, "out of time");
-}
-
-// Whether the loop of run_starts, which keeps the first converged outcome
-// of the lowest sum of squares, can no longer take outcome b of start ib
-// once converged outcome a of start ia is there. A sum of squares that is
-// not a number outranks nothing.
-bool outranks(const lm_outcome& a, std::size_t ia, const lm_outcome& b, std::size_t ib) {
-  if (!a.failure.empty() || std::isnan(a.ssr)) return false;
-  return ia < ib ? !(b.ssr < a.ssr) : a.ssr < b.ssr;
-}
-
-// The residuals and Jacobian of an outcome that is not the best, given back.
-void let_go(lm_outcome& o) {
-  vector_d().swap(o.r);
-  vector_d().swap(o.jr);
-  o.j.set_size(0, 0);
-}
-
-// As start i ends: the residuals of every ended outcome that can no longer
-// be the best, failed ones included, are given back at once. Those of a
-// series are hundreds of kilobytes each; kept to the end, every start
-// touches fresh memory, which costs more than the arithmetic on some
-// machines.
-void let_go_outranked(std::vector<lm_outcome>& outcomes, const std::vector<char>& ended, std::size_t i) {
-  if (!outcomes[i].failure.empty()) let_go(outcomes[i]);
-  for (std::size_t k = 0; k < outcomes.size(); ++k) {
-    if (k == i || !ended[k]) continue;
-    if (outranks(outcomes[i], i, outcomes[k], k)) let_go(outcomes[k]);
-    if (outranks(outcomes[k], k, outcomes[i], i)) let_go(outcomes[i]);
-  }
 }
 
 // Runs the search from every start, adds each one's outcome to out and keeps

@@ -134,7 +134,8 @@ vector_d sums_at(const lm_outcome& out, const lm_settings& s) {
   return one ? vector_d{out.ssr} : group_sums(out.r, s);
 }
 
-// Whether every group sum is at its rounding floor (see at_rounding).
+// Whether the residuals are noise of rounding: every group's sum of
+// squares, sums, at most its floor.
 bool sums_at_rounding(const vector_d& sums, const lm_settings& s, std::size_t n) {
   const vector_d floors = groups(s, n).second;
   for (std::size_t k = 0; k < sums.size(); ++k) {
@@ -314,8 +315,6 @@ vector_d group_sums(const vector_d& r, const lm_settings& s) {
   }
   return sums;
 }
-
-bool at_rounding(const vector_d& r, const lm_settings& s) { return sums_at_rounding(group_sums(r, s), s, r.size()); }
 
 lm_outcome levenberg_marquardt(const residual_function& model, const vector_d& x0, const lm_settings& s) {
   lm_outcome out;

@@ -92,10 +92,6 @@ bool is_compressed(const matrix_d& j, const vector_d& r);
 // The sum of squares of every group of r.
 vector_d group_sums(const vector_d& r, const lm_settings& s);
 
-// Whether the residuals r are noise of rounding: every group's sum of
-// squares at most its floor.
-bool at_rounding(const vector_d& r, const lm_settings& s);
-
 // x moved into the box of s: every value clamped to its bounds.
 vector_d into_box(const vector_d& x, const lm_settings& s);
 

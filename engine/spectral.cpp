@@ -240,9 +240,7 @@ std::string nonnegative_at(const reduced_series& s, const spectral_setup& setup,
     r.insert(r.end(), left.begin(), left.end());
   }
   if (s.truncated()) r.push_back(std::sqrt(s.discarded_ss));
-  for (double x : r) {
-    if (!std::isfinite(x)) return "the model of the series is not finite";
-  }
+  if (!all_finite(r.data(), r.size())) return "the model of the series is not finite";
   return {};
 }
 

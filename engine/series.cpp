@@ -62,28 +62,52 @@ template <class V>
   for (long x = 0; x < n; ++x) y[x] += f * a[x];
 }
 
-// The first b rows of e made orthonormal in place, in order, by classical
+// v[x] -= c q[x] for x < n, and then the dot product of next with the new
+// v as dot sums it (of v with itself when Self): one pass over v for two.
+template <class V, bool Self>
+[[gnu::always_inline]] inline double subtract_then_dot(double* v, double c, const double* q, const double* next, long n) {
+  using four = lanes::four<V>;
+  const four cc = four::all(c);
+  four s = four::all(0);
+  long x = 0;
+  for (; x + 4 <= n; x += 4) {
+    four u = four::load(v + x);
+    u -= cc * four::load(q + x);
+    u.store(v + x);
+    s += (Self ? u : four::load(next + x)) * u;
+  }
+  double s0 = s[0];
+  for (; x < n; ++x) {
+    v[x] -= c * q[x];
+    s0 += (Self ? v[x] : next[x]) * v[x];
+  }
+  return (s0 + s[1]) + (s[2] + s[3]);
+}
+
+// The first b rows of e made orthonormal in place, in order, by modified
 // Gram-Schmidt run twice per row (twice is enough for orthogonality to
 // rounding): e = r' q, q (b x width) with orthonormal rows, r upper
 // triangular. A row that lies in the span of those before it gets whatever
 // direction its rounding leaves, and a diagonal of r at the rounding level;
 // one of zeros stays zero. The rows are contiguous, so every product runs
-// along memory.
+// along memory, and each product is made in the pass that takes out the
+// row before.
 template <class V>
 [[gnu::always_inline]] inline void orthonormal_rows_in(matrix_d& e, long b, matrix_d& r) {
   const long m = e.nc();
   r = dlib::zeros_matrix<double>(b, b);
   for (long j = 0; j < b; ++j) {
     double* v = &e(j, 0);
-    for (int pass = 0; pass < 2; ++pass) {
-      for (long i = 0; i < j; ++i) {
-        const double* qi = &e(i, 0);
-        const double c = dot<V>(qi, v, m);
-        for (long x = 0; x < m; ++x) v[x] -= c * qi[x];
-        r(i, j) += c;
-      }
+    // Row j against rows 0 to j - 1, twice over, then against itself.
+    const long steps = 2 * j;
+    double c = steps > 0 ? dot<V>(&e(0, 0), v, m) : dot<V>(v, v, m);
+    for (long k = 0; k < steps; ++k) {
+      const double* qi = &e(k % j, 0);
+      r(k % j, j) += c;
+      c = k + 1 < steps ? subtract_then_dot<V, false>(v, c, qi, &e((k + 1) % j, 0), m)
+                        : subtract_then_dot<V, true>(v, c, qi, v, m);
     }
-    const double norm = std::sqrt(dot<V>(v, v, m));
+    const double norm = std::sqrt(c);
     r(j, j) = norm;
     for (long x = 0; x < m && norm > 0; ++x) v[x] /= norm;
   }
@@ -115,27 +139,32 @@ struct combination {
   std::vector<double> f;
 };
 
-// Four outputs at once over x0 + [x, x + 4) for every x a multiple of 4,
+// G outputs at once over x0 + [x, x + 4) for every x a multiple of 4,
 // then one at a time over what is left.
-template <class V>
-[[gnu::always_inline]] inline void combine_four(const combination& c, std::size_t a0, long x0, long w) {
+template <class V, int G>
+[[gnu::always_inline]] inline void combine_group(const combination& c, std::size_t a0, long x0, long w) {
   using four = lanes::four<V>;
   const std::size_t rows = c.src.size();
   const double* f = c.f.data() + a0 * rows;
   long x = x0;
   for (; x + 4 <= x0 + w; x += 4) {
-    four acc[4];
-    for (int a = 0; a < 4; ++a) acc[a] = four::load(c.out[a0 + a] + x);
+    four acc[G];
+    for (int a = 0; a < G; ++a) acc[a] = four::load(c.out[a0 + a] + x);
     for (std::size_t j = 0; j < rows; ++j) {
       const four s = four::load(c.src[j] + x);
-      for (int a = 0; a < 4; ++a) acc[a] += four::all(f[a * rows + j]) * s;
+      for (int a = 0; a < G; ++a) acc[a] += four::all(f[a * rows + j]) * s;
     }
-    for (int a = 0; a < 4; ++a) acc[a].store(c.out[a0 + a] + x);
+    for (int a = 0; a < G; ++a) acc[a].store(c.out[a0 + a] + x);
   }
-  for (int a = 0; a < 4; ++a) {
+  for (int a = 0; a < G; ++a) {
     for (std::size_t j = 0; j < rows; ++j) add_scaled(c.out[a0 + a] + x, f[a * rows + j], c.src[j] + x, x0 + w - x);
   }
 }
+
+// Outputs taken together: eight in quads (their sums hide the latency of
+// the additions; sixteen registers hold them), four in pairs.
+template <class V>
+constexpr int outputs_at_once = sizeof(V) == sizeof(lanes::quad_d) ? 8 : 4;
 
 // The whole combination over m channels, a chunk of them at a time.
 template <class V>
@@ -145,7 +174,11 @@ template <class V>
   for (long x0 = 0; x0 < m; x0 += chunk) {
     const long w = std::min(chunk, m - x0);
     std::size_t a = 0;
-    for (; a + 4 <= outs; a += 4) combine_four<V>(c, a, x0, w);
+    constexpr std::size_t g = outputs_at_once<V>;
+    for (; a + g <= outs; a += g) combine_group<V, outputs_at_once<V>>(c, a, x0, w);
+    if constexpr (g > 4) {
+      for (; a + 4 <= outs; a += 4) combine_group<V, 4>(c, a, x0, w);
+    }
     for (; a < outs; ++a) {
       for (std::size_t j = 0; j < rows; ++j) add_scaled(c.out[a] + x0, c.f[a * rows + j], c.src[j] + x0, w);
     }

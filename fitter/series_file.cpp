@@ -1,6 +1,8 @@
 #include "fitter/series_file.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -44,6 +46,45 @@ bool in_ranges(const series_spec& spec, double x) {
 }
 
 bool same_position(double a, double b) { return std::abs(a - b) <= 1e-9 * std::max(std::abs(a), std::abs(b)); }
+
+// The first bytes of a line, up to 16 of them, as two words whose bytes
+// past them are zero.
+struct line_start {
+  std::uint64_t word[2] = {0, 0};
+  std::size_t size = 0;  // 0: more than 16 bytes, not kept
+};
+
+// For n <= 8, the word whose first n bytes in memory are all ones, the
+// others zero: the same bytes whatever the byte order.
+constexpr std::array<std::uint64_t, 9> first_bytes = [] {
+  std::array<std::uint64_t, 9> out{};
+  for (std::size_t n = 0; n <= 8; ++n) {
+    std::array<unsigned char, 8> b{};
+    for (std::size_t i = 0; i < n; ++i) b[i] = 0xff;
+    out[n] = std::bit_cast<std::uint64_t>(b);
+  }
+  return out;
+}();
+
+line_start start_of(std::string_view line, std::size_t n) {
+  line_start s;
+  if (n == 0 || n > 16 || n > line.size()) return s;
+  std::memcpy(s.word, line.data(), n);
+  s.size = n;
+  return s;
+}
+
+// Whether line begins with the bytes of s and then a separator.
+bool begins_with(std::string_view line, const line_start& s) {
+  const std::size_t n = s.size;
+  if (n == 0 || line.size() <= n || line.size() < 8) return false;
+  std::uint64_t w;
+  std::memcpy(&w, line.data(), 8);
+  if (n <= 8) return (w & first_bytes[n]) == s.word[0] && separator(line[n]);
+  if (w != s.word[0] || line.size() < 16) return false;
+  std::memcpy(&w, line.data() + 8, 8);
+  return (w & first_bytes[n - 8]) == s.word[1] && separator(line[n]);
+}
 
 std::string open_failure(const std::string& path, lines::status status) {
   if (status == lines::status::not_opened) {
@@ -147,18 +188,45 @@ struct block_reader {
   std::size_t samples = 0;
   long long open_since = 0;
   series_map* map = nullptr;
+  // Every sample line of the first spectrum up to the end of its channel
+  // position. Text is read the same way every time, so a later line that
+  // begins with the same bytes and a separator has the same position, and
+  // only its intensity needs reading.
+  std::vector<line_start> first_text;
+  std::string error;  // why line() failed
 
-  // The two numbers of a sample line, each a word of its own.
-  static bool two_numbers(std::string_view line, double& x, double& y) {
+  // The two numbers of a sample line, each a word of its own; x_end is
+  // where the first ends.
+  static bool two_numbers(std::string_view line, double& x, double& y, std::size_t& x_end) {
     const char* p = line.data();
     const char* const end = p + line.size();
     if (!numparse::scan_double(p, end, x) || (p != end && !separator(*p))) return false;
+    x_end = static_cast<std::size_t>(p - line.data());
     return numparse::scan_double(p, end, y) && (p == end || separator(*p));
   }
 
+  // Takes a sample line, not the first of its spectrum, from a spectrum
+  // after the first, whose channel position is written as in the first
+  // spectrum; false, with nothing changed, for any other line, which
+  // sample() then reads in full. Nearly every line of a long series is
+  // taken here.
+  bool quick_sample(std::string_view line) {
+    if (sink.spectra == 0 || samples == 0 || samples >= first_text.size()) return false;
+    const line_start& s = first_text[samples];
+    if (!begins_with(line, s)) return false;
+    const char* p = line.data() + s.size;
+    const char* const end = line.data() + line.size();
+    double y = 0;
+    if (!numparse::scan_double(p, end, y) || (p != end && !separator(*p))) return false;
+    values[samples++] = y;
+    return true;
+  }
+
+  // Why a sample line is not two numbers. Its words are parted by blanks,
+  // as the numbers are read.
   std::string bad_sample(std::string_view line, long long no) const {
-    bool leading = false;
-    const std::vector<std::string_view> c = cells(line, leading);
+    std::vector<std::string_view> c;
+    lines::split_words(line, numparse::is_space, c);
     double v = 0;
     if (c.size() < 2) return at_line(path, no, "a sample line must hold two numbers, x and the intensity");
     return at_line(path, no, in_quotes(number(c[0], v) ? c[1] : c[0]) + " is not a number");
@@ -166,7 +234,8 @@ struct block_reader {
 
   std::string sample(std::string_view line, long long no, std::uint64_t at) {
     double x = 0, y = 0;
-    if (!two_numbers(line, x, y)) {
+    std::size_t x_end = 0;
+    if (!two_numbers(line, x, y, x_end)) {
       if (std::all_of(line.begin(), line.end(), numparse::is_space)) return {};  // a blank line
       return bad_sample(line, no);
     }
@@ -176,6 +245,7 @@ struct block_reader {
     }
     if (sink.spectra == 0) {
       first_x.push_back(x);
+      first_text.push_back(start_of(line, x_end));
       values.push_back(y);
     } else if (samples >= first_x.size()) {
       return at_line(path, no, "the spectrum holds more samples than the first, " + std::to_string(first_x.size()));
@@ -206,7 +276,7 @@ struct block_reader {
     return sink.hand(values, t, no);
   }
 
-  std::string line(std::string_view text, long long no, std::uint64_t at) {
+  std::string read_line(std::string_view text, long long no, std::uint64_t at) {
     switch (lines::classify(text)) {
       case lines::kind::empty:
       case lines::kind::comment: return {};
@@ -214,6 +284,14 @@ struct block_reader {
       case lines::kind::data: break;
     }
     return sample(text, no, at);
+  }
+
+  // Takes line no of the file, which begins at byte at; false, with the
+  // reason in error, when it cannot be taken.
+  bool line(std::string_view text, long long no, std::uint64_t at) {
+    if (quick_sample(text)) return true;
+    error = read_line(text, no, at);
+    return error.empty();
   }
 
   std::string end() const {
@@ -235,6 +313,7 @@ struct table_reader {
   bool corner = false;
   std::size_t width = 0;  // values per row, the time included
   vector_d values;
+  std::string error;  // why line() failed
 
   std::string set_header(std::size_t row_cells, long long no) {
     if (row_cells == header.size()) {
@@ -272,7 +351,12 @@ struct table_reader {
     return sink.hand(values, t, no);
   }
 
-  std::string line(std::string_view text, long long no, std::uint64_t) {
+  bool line(std::string_view text, long long no, std::uint64_t) {
+    error = read_line(text, no);
+    return error.empty();
+  }
+
+  std::string read_line(std::string_view text, long long no) {
     bool leading = false;
     const std::vector<std::string_view> c = cells(text, leading);
     if (c.empty() || c.front().front() == '#') return {};
@@ -291,14 +375,14 @@ struct table_reader {
 template <class Reader, class Enough>
 std::string read_lines_from(const std::string& path, Reader& reader, std::uint64_t from, long long line,
                             Enough enough, bool& ended) {
-  std::string error;
+  bool failed = false;
   errno = 0;
   const auto status = lines::for_each_line_from(path.c_str(), from, [&](std::string_view text, std::uint64_t at) {
-    error = reader.line(text, ++line, at);
-    return error.empty() && !enough();
+    failed = !reader.line(text, ++line, at);
+    return !failed && !enough();
   });
   ended = status == lines::status::done;
-  if (!error.empty()) return error;
+  if (failed) return reader.error;
   if (status != lines::status::done && status != lines::status::stopped) return open_failure(path, status);
   return {};
 }
@@ -332,10 +416,10 @@ std::string read_series_file(const series_spec& spec, double start, const series
   row_sink sink{spec, events, start, {}, {}, 0, false};
   const std::string& path = spec.file.path;
   if (spec.table) {
-    table_reader reader{sink, path, {}, 0, false, 0, {}};
+    table_reader reader{sink, path, {}, 0, false, 0, {}, {}};
     if (std::string e = read_lines(path, reader); !e.empty()) return e;
   } else {
-    block_reader reader{sink, times, path, {}, {}, 0, 0, map};
+    block_reader reader{sink, times, path, {}, {}, 0, 0, map, {}, {}};
     if (std::string e = read_lines(path, reader); !e.empty()) return e;
     if (std::string e = reader.end(); !e.empty()) return e;
   }
@@ -348,7 +432,7 @@ std::string reread_spectra(const series_spec& spec, double start, const series_m
   time_source times{spec, {}, {}};
   if (std::string e = times.load(); !e.empty()) return e;
   row_sink sink{spec, events, start, {}, {}, 0, false};
-  block_reader reader{sink, times, spec.file.path, {}, {}, 0, 0, nullptr};
+  block_reader reader{sink, times, spec.file.path, {}, {}, 0, 0, nullptr, {}, {}};
   std::size_t first = 0, count = 0;
   while (next(first, count)) {
     if (count == 0) continue;

@@ -1,6 +1,7 @@
 #include "fitter/models.h"
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <tuple>
@@ -52,22 +53,26 @@ std::string picture_file(const picture& drawn, new_file& pending) {
   return new_file_finish(pending);
 }
 
-// Replaces the result files texts (name, bytes) and the pictures together,
-// the pictures that could not be drawn or written left out; says which
-// were saved, and warns of each picture left out.
+// Replaces the result files texts (name, bytes) and the pictures drawn()
+// gives together, the pictures that could not be drawn or written left
+// out; says which were saved, and warns of each picture left out. The
+// texts are written and synced while the pictures are still being drawn.
 std::string write_group(const std::vector<std::pair<std::string, const std::string*>>& texts,
-                        const std::vector<picture>& pictures) {
-  std::vector<new_file> files(texts.size() + pictures.size());
+                        const std::function<std::vector<picture>()>& drawn) {
+  std::vector<new_file> text_files(texts.size());
   std::vector<new_file*> commit;
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (std::string error = new_file_open(texts[i].first, files[i]); !error.empty()) return error;
-    if (std::string error = new_file_write(files[i], *texts[i].second); !error.empty()) return error;
-    commit.push_back(&files[i]);
+    if (std::string error = new_file_open(texts[i].first, text_files[i]); !error.empty()) return error;
+    if (std::string error = new_file_write(text_files[i], *texts[i].second); !error.empty()) return error;
+    if (std::string error = new_file_finish(text_files[i]); !error.empty()) return error;
+    commit.push_back(&text_files[i]);
   }
+  const std::vector<picture> pictures = drawn();
+  std::vector<new_file> picture_files(pictures.size());
   std::vector<std::string> missing(pictures.size());
   for (std::size_t i = 0; i < pictures.size(); ++i) {
-    missing[i] = picture_file(pictures[i], files[texts.size() + i]);
-    if (missing[i].empty()) commit.push_back(&files[texts.size() + i]);
+    missing[i] = picture_file(pictures[i], picture_files[i]);
+    if (missing[i].empty()) commit.push_back(&picture_files[i]);
   }
   if (std::string error = new_files_commit(commit); !error.empty()) return error;
   std::cout << " Saving ";
@@ -99,10 +104,9 @@ std::string write_part_results(const std::string& name, const problem& p, const 
   pictures_under_way drawing = start_pictures(std::move(jobs));
   std::vector<named_text> files{{name + ".fit.txt", fit_file(p, r)}};
   if (std::string error = part_curves(p, r.best, name, "fitted to", files); !error.empty()) return error;
-  const std::vector<picture> pictures = finish_pictures(drawing);
   std::vector<std::pair<std::string, const std::string*>> texts;
   for (const named_text& f : files) texts.push_back({f.first, &f.second});
-  return write_group(texts, pictures);
+  return write_group(texts, [&] { return finish_pictures(drawing); });
 }
 
 // Writes NAME.fit.txt, NAME.curve.txt and NAME.png, replaced together; a
@@ -116,7 +120,8 @@ std::string write_results(const std::string& name, const problem& p, const fit_r
   const std::string fit_text = fit_file(p, r);
   const std::string curve_text =
       curve_file(p, r.best, c, "ratefit: " + visible(p.m.file) + " fitted to " + visible(p.m.data));
-  return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text}}, finish_pictures(drawing));
+  return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text}},
+                     [&] { return finish_pictures(drawing); });
 }
 
 // An experiment of a series fit as its pictures see it (the whole fit when
@@ -186,7 +191,7 @@ std::string write_series_results(const std::vector<series_part>& parts, const lo
   const std::string spectra_text = spectra_file(l.p, *l.spectral, o, parts.front().title);
   return write_group({{name + ".fit.txt", &fit_text}, {name + ".curve.txt", &curve_text},
                       {name + ".spectra.txt", &spectra_text}},
-                     finish_series_pictures(drawing));
+                     [&] { return finish_series_pictures(drawing); });
 }
 
 // The rows of experiment e's spectra among those of every experiment: the
@@ -212,10 +217,9 @@ std::string write_series_part_results(const std::string& name, const std::vector
   for (const series_part& e : parts) {
     files.push_back({e.name + ".curve.txt", concentration_file(*e.p, part_rows(p, e, o.c), e.title)});
   }
-  const std::vector<picture> pictures = finish_series_pictures(drawing);
   std::vector<std::pair<std::string, const std::string*>> texts;
   for (const named_text& f : files) texts.push_back({f.first, &f.second});
-  return write_group(texts, pictures);
+  return write_group(texts, [&] { return finish_series_pictures(drawing); });
 }
 
 // The report of a series fit, its rank lines and the results. The residual

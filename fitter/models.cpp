@@ -162,10 +162,10 @@ series_drawing start_maps(const std::vector<series_part>& parts, const loaded& l
 }
 
 void start_overviews(series_drawing& d, const std::vector<series_part>& parts, const loaded& l,
-                     const spectral_outcome& o) {
+                     const spectral_outcome& o, gnuplots_ready ahead) {
   std::vector<picture_job> jobs;
   for (const series_part& e : parts) jobs.push_back(series_overview_job(*e.p, *l.spectral, o, e.title, e.name, e.first));
-  d.overviews = start_pictures(std::move(jobs), half_lanes());
+  d.overviews = start_pictures(std::move(jobs), half_lanes(), std::move(ahead));
 }
 
 // Every picture, each experiment's overview before its map.
@@ -223,18 +223,20 @@ std::string write_series_part_results(const std::string& name, const std::vector
 }
 
 // The report of a series fit, its rank lines and the results. The residual
-// maps need no spectra, so gnuplot draws them while the series is read again.
+// maps need no spectra, so gnuplot draws them while the series is read
+// again, and the gnuplots of the overviews start meanwhile.
 std::string report_and_write_series(const std::string& path, const loaded& l, const fit_result& r) {
   spectral_outcome o;
   if (std::string error = spectral_linear_of(l.p, *l.spectral, r, o); !error.empty()) return path + ": " + error;
   const std::vector<series_part> parts = series_parts(model_name(path), l);
   series_drawing drawing = start_maps(parts, l, o);
+  gnuplots_ready ahead = ready_gnuplots(std::min(half_lanes(), parts.size()));
   if (std::string error = read_spectra(l.p, *l.spectral, o); !error.empty()) return path + ": " + error;
   std::vector<std::string> rank{""};
   for (std::string& line : rank_lines(*l.spectral, o)) rank.push_back(std::move(line));
   for (const std::string& line : rank) std::cout << line << "\n";
   std::cout << std::endl;
-  start_overviews(drawing, parts, l, o);  // drawn while the result texts are made
+  start_overviews(drawing, parts, l, o, std::move(ahead));  // drawn while the result texts are made
   if (!l.p.parts.empty()) return write_series_part_results(model_name(path), parts, l, r, rank, o, drawing);
   return write_series_results(parts, l, r, rank, o, drawing);
 }

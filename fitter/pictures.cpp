@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
 #include <poll.h>
+#include <pthread.h>
 #include <string_view>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -74,26 +76,19 @@ int script_file(const std::string& text, std::string& error) {
   return fd;
 }
 
-// Starts gnuplot on a script, its pictures to a pipe. The script is read as
-// a file, not as typed input, which gnuplot reads far more slowly. The pipe
-// holds a whole picture of the usual size, so that gnuplot ends without
-// waiting for this process to read it.
-std::string launch(const std::string& text, pictures_under_way::run& r) {
-  std::string error;
-  const int script = script_file(text, error);
-  if (script < 0) return error;
+// Starts gnuplot on the script it reads from in_fd, its pictures to a pipe.
+// The script is read as a file ("/dev/stdin"), not as typed input, which
+// gnuplot reads far more slowly. The pipe holds a whole picture of the
+// usual size, so that gnuplot ends without waiting for this process to
+// read it.
+std::string spawn_gnuplot(int in_fd, pictures_under_way::run& r) {
   int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    error = std::string("cannot run gnuplot: ") + std::strerror(errno);
-    close(script);
-    return error;
-  }
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return std::string("cannot run gnuplot: ") + std::strerror(errno);
   (void)fcntl(pipe_fds[0], F_SETPIPE_SZ, 1 << 20);  // best effort: a smaller pipe only makes gnuplot wait
   std::string program = "gnuplot", input = "/dev/stdin";
   char* argv[] = {program.data(), input.data(), nullptr};
-  const int failed = spawn_watched("gnuplot", argv, script, pipe_fds[1], r.pid);
+  const int failed = spawn_watched("gnuplot", argv, in_fd, pipe_fds[1], r.pid);
   close(pipe_fds[1]);
-  close(script);
   if (failed != 0) {
     close(pipe_fds[0]);
     return std::string("cannot run gnuplot: ") + std::strerror(failed);
@@ -102,10 +97,95 @@ std::string launch(const std::string& text, pictures_under_way::run& r) {
   return {};
 }
 
+// Starts gnuplot on a script held in a file of its own.
+std::string launch(const std::string& text, pictures_under_way::run& r) {
+  std::string error;
+  const int script = script_file(text, error);
+  if (script < 0) return error;
+  error = spawn_gnuplot(script, r);
+  close(script);
+  return error;
+}
+
+// What a gnuplot started ahead draws first: a picture nobody keeps, which
+// loads its fonts; after it, gnuplot is as between the pictures of a share.
+constexpr std::string_view warm_up =
+    "set terminal pngcairo noenhanced font 'Sans,10'\n"
+    "set output '/dev/null'\n"
+    "plot 0 notitle\n"
+    "set output\n"
+    "reset session\n";
+
+// Writes to fd, a pipe, without the SIGPIPE of a reader that is gone: the
+// write then fails with EPIPE.
+ssize_t write_quietly(int fd, const char* p, std::size_t n) {
+  sigset_t pipe_signal, before;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  const ssize_t wrote = write(fd, p, n);
+  const int error = errno;
+  if (wrote < 0 && error == EPIPE) {
+    const timespec now{0, 0};
+    sigtimedwait(&pipe_signal, nullptr, &now);  // the signal of this write, taken before it is unblocked
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  errno = error;
+  return wrote;
+}
+
+void close_input(pictures_under_way::run& r) {
+  if (r.in >= 0) close(r.in);
+  r.in = -1;
+  std::string().swap(r.script);
+}
+
+// Sends what the pipe takes of r's script now; closes the pipe once the
+// script is sent, or gnuplot is gone (its exit tells what became of it).
+void send_script(pictures_under_way::run& r) {
+  while (r.in >= 0 && r.sent < r.script.size()) {
+    const ssize_t wrote = write_quietly(r.in, r.script.data() + r.sent, r.script.size() - r.sent);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0 && errno == EAGAIN) return;
+    if (wrote <= 0) break;
+    r.sent += static_cast<std::size_t>(wrote);
+  }
+  close_input(r);
+}
+
+// Starts gnuplot on a pipe, with the warm-up sent (a pipe holds it whole).
+std::string launch_ahead(pictures_under_way::run& r) {
+  int in[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return std::string("cannot run gnuplot: ") + std::strerror(errno);
+  (void)fcntl(in[1], F_SETPIPE_SZ, 1 << 20);  // best effort: the script then goes in fewer writes
+  const std::string error = spawn_gnuplot(in[0], r);
+  close(in[0]);
+  if (!error.empty() || write_quietly(in[1], warm_up.data(), warm_up.size()) != static_cast<ssize_t>(warm_up.size()) ||
+      fcntl(in[1], F_SETFL, O_NONBLOCK) != 0) {
+    close(in[1]);
+    if (error.empty()) {
+      close(r.fd);
+      wait_watched(r.pid);
+    }
+    return error.empty() ? "cannot start gnuplot ahead" : error;
+  }
+  r.in = in[1];
+  return {};
+}
+
 // Starts the next shares while fewer than max_drawing are under way.
 void start_more(pictures_under_way& d) {
   for (; d.next < d.shares.size() && d.running.size() < max_drawing; ++d.next) {
     pictures_under_way::run r;
+    if (!d.ready.empty()) {  // started ahead: sent its script
+      r = std::move(d.ready.back());
+      d.ready.pop_back();
+      r.jobs = d.shares[d.next];
+      r.script = share_script(d.jobs, r.jobs);
+      send_script(r);
+      d.running.push_back(std::move(r));
+      continue;
+    }
     r.jobs = d.shares[d.next];
     if (const std::string error = launch(share_script(d.jobs, r.jobs), r); !error.empty()) {
       for (std::size_t job : r.jobs) d.done[job].error = error;
@@ -152,6 +232,7 @@ void take_picture(pictures_under_way::run& r, int status, picture& out) {
 // none; a gnuplot of several that did not give them all whole has them
 // drawn again, one each.
 void end_run(pictures_under_way& d, pictures_under_way::run& r) {
+  close_input(r);
   close(r.fd);  // pictures too large: gnuplot ends on the closed pipe
   r.fd = -1;
   const int status = wait_watched(r.pid);
@@ -164,14 +245,19 @@ void end_run(pictures_under_way& d, pictures_under_way::run& r) {
   for (std::size_t job : r.jobs) d.shares.push_back({job});
 }
 
-// Reads from every gnuplot under way as its picture comes, and ends those
-// that are done.
+// Sends the gnuplots under way the rest of their scripts, reads from each
+// as its picture comes, and ends those that are done.
 void read_running(pictures_under_way& d) {
   std::vector<pollfd> fds;
   for (const pictures_under_way::run& r : d.running) fds.push_back({r.fd, POLLIN, 0});
+  for (const pictures_under_way::run& r : d.running) fds.push_back({r.in, POLLOUT, 0});  // poll skips -1
   if (poll(fds.data(), fds.size(), -1) < 0) {
     if (errno == EINTR) return;
-    for (pollfd& f : fds) f.revents = POLLIN;  // reads that would block only wait for gnuplot
+    for (pollfd& f : fds) f.revents = POLLIN;  // reads and writes that would block only wait for gnuplot
+  }
+  const std::size_t n = d.running.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (fds[n + i].revents != 0) send_script(d.running[i]);
   }
   std::vector<pictures_under_way::run> still;
   for (std::size_t i = 0; i < d.running.size(); ++i) {
@@ -196,6 +282,7 @@ pictures_under_way& pictures_under_way::operator=(pictures_under_way&& other) no
   done = std::move(other.done);
   shares = std::move(other.shares);
   running = std::exchange(other.running, {});
+  ready = std::exchange(other.ready, {});
   next = std::exchange(other.next, 0);
   return *this;
 }
@@ -203,14 +290,30 @@ pictures_under_way& pictures_under_way::operator=(pictures_under_way&& other) no
 pictures_under_way::~pictures_under_way() { abandon(); }
 
 void pictures_under_way::abandon() {
-  for (run& r : running) {
-    close(r.fd);
-    wait_watched(r.pid);
+  for (std::vector<run>* runs : {&running, &ready}) {
+    for (run& r : *runs) {
+      close_input(r);
+      close(r.fd);
+      wait_watched(r.pid);
+    }
+    runs->clear();
   }
-  running.clear();
 }
 
-pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes) {
+gnuplots_ready ready_gnuplots(std::size_t count) {
+  gnuplots_ready out;
+  for (std::size_t i = 0; i < count; ++i) {
+    pictures_under_way::run r;
+    if (!launch_ahead(r).empty()) break;
+    out.waiting.ready.push_back(std::move(r));
+  }
+  return out;
+}
+
+namespace {
+
+// The pictures of jobs dealt out to shares, none started.
+pictures_under_way plan_pictures(std::vector<picture_job> jobs, std::size_t lanes) {
   pictures_under_way d;
   d.jobs = std::move(jobs);
   d.done.resize(d.jobs.size());
@@ -223,7 +326,27 @@ pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lan
   // The pictures dealt out in turn, so that every gnuplot draws about as many.
   d.shares.resize(std::min<std::size_t>(drawn.size(), std::max<std::size_t>(lanes == 0 ? task_threads() : lanes, 1)));
   for (std::size_t i = 0; i < drawn.size(); ++i) d.shares[i % d.shares.size()].push_back(drawn[i]);
+  return d;
+}
+
+}  // namespace
+
+pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes) {
+  pictures_under_way d = plan_pictures(std::move(jobs), lanes);
   start_more(d);
+  return d;
+}
+
+pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes, gnuplots_ready ready) {
+  pictures_under_way d = plan_pictures(std::move(jobs), lanes);
+  d.ready = std::exchange(ready.waiting.ready, {});
+  start_more(d);
+  // Those left over get no script: the closed pipe ends them once warmed up.
+  for (pictures_under_way::run& r : d.ready) {
+    close_input(r);
+    d.running.push_back(std::move(r));
+  }
+  d.ready.clear();
   return d;
 }
 

@@ -18,15 +18,16 @@ namespace {
 const std::string signature("\x89PNG\r\n\x1a\n", 8), iend("\0\0\0\0IEND\xae\x42\x60\x82", 12);
 
 // PATH with a gnuplot that copies its script to its output, the lines that
-// reset gnuplot between pictures left out, and fails on a script that has
-// "fail" in it, for the life of the record; it keeps every script it ran.
+// reset gnuplot between pictures left out (or what edit says), and fails
+// on a script that has "fail" in it, for the life of the record; it keeps
+// every script it ran.
 struct fake_gnuplot {
   scratch_dir dir;
   std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-  fake_gnuplot() {
+  explicit fake_gnuplot(const std::string& edit = "s/\\nreset session\\n//g") {
     const std::string script = "\"" + (dir / "script").string() + "$$\"";
     write_file(dir / "gnuplot", "#!/bin/sh\ncat \"$1\" > " + script + "\nif grep -q fail " + script +
-                                    "; then exit 3; fi\nexec sed -z 's/\\nreset session\\n//g' " + script + "\n");
+                                    "; then exit 3; fi\nexec sed -z '" + edit + "' " + script + "\n");
     std::filesystem::permissions(dir / "gnuplot", std::filesystem::perms::owner_all);
     setenv("PATH", (dir.path.string() + ":" + path).c_str(), 1);
   }
@@ -89,6 +90,29 @@ TEST(Pictures, AFewGnuplotsDrawThemAllAndOneThatFailsDrawsItsOwnAgainOneEach) {
       const bool fails = c.scripts[i] == "fail";
       EXPECT_EQ(drawn[i].png, fails ? "" : jobs[i].script) << jobs[i].file;
       EXPECT_EQ(drawn[i].error, fails ? "gnuplot failed" : "") << jobs[i].file;
+    }
+  }
+}
+
+TEST(Pictures, GnuplotsStartedAheadDrawTheFirstSharesAndThoseLeftOverEnd) {
+  const struct {
+    std::size_t ahead, jobs;
+    long runs;  // every gnuplot started ahead, and those started for the shares left
+  } cases[] = {{2, 3, 3}, {2, 1, 2}, {1, 1, 1}};
+  const std::string large = signature + std::string(3 << 20, 'x') + iend;  // more than a pipe holds
+  for (const auto& c : cases) {
+    const fake_gnuplot gnuplot("s/^.*\\nreset session\\n//");  // the warm-up left out
+    gnuplots_ready ahead = ready_gnuplots(c.ahead);
+    std::vector<picture_job> jobs;
+    for (std::size_t i = 0; i < c.jobs; ++i) {
+      jobs.push_back({std::to_string(i) + ".png", i == 0 ? large : signature + std::to_string(i) + iend, ""});
+    }
+    pictures_under_way drawing = start_pictures(jobs, c.jobs, std::move(ahead));
+    const std::vector<picture> drawn = finish_pictures(drawing);
+    EXPECT_EQ(gnuplot.runs(), c.runs) << c.ahead << " " << c.jobs;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      EXPECT_EQ(drawn[i].png, jobs[i].script) << jobs[i].file;
+      EXPECT_EQ(drawn[i].error, "") << jobs[i].file;
     }
   }
 }

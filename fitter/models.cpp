@@ -56,7 +56,8 @@ std::string picture_file(const picture& drawn, new_file& pending) {
 // Replaces the result files texts (name, bytes) and the pictures drawn()
 // gives together, the pictures that could not be drawn or written left
 // out; says which were saved, and warns of each picture left out. The
-// texts are written and synced while the pictures are still being drawn.
+// texts are written while the pictures are still being drawn; all are
+// synced together at the commit.
 std::string write_group(const std::vector<std::pair<std::string, const std::string*>>& texts,
                         const std::function<std::vector<picture>()>& drawn) {
   std::vector<new_file> text_files(texts.size());
@@ -64,7 +65,6 @@ std::string write_group(const std::vector<std::pair<std::string, const std::stri
   for (std::size_t i = 0; i < texts.size(); ++i) {
     if (std::string error = new_file_open(texts[i].first, text_files[i]); !error.empty()) return error;
     if (std::string error = new_file_write(text_files[i], *texts[i].second); !error.empty()) return error;
-    if (std::string error = new_file_finish(text_files[i]); !error.empty()) return error;
     commit.push_back(&text_files[i]);
   }
   const std::vector<picture> pictures = drawn();

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <csignal>
 #include <poll.h>
 #include <pthread.h>
 #include <string_view>

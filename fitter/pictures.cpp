@@ -154,24 +154,25 @@ void send_script(pictures_under_way::run& r) {
   close_input(r);
 }
 
-// Starts gnuplot on a pipe, with the warm-up sent (a pipe holds it whole).
-std::string launch_ahead(pictures_under_way::run& r) {
+// Starts gnuplot on a pipe, with the warm-up sent (a pipe holds it whole);
+// false when it cannot be started so (start_more then says why).
+bool launch_ahead(pictures_under_way::run& r) {
   int in[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return std::string("cannot run gnuplot: ") + std::strerror(errno);
+  if (pipe2(in, O_CLOEXEC) != 0) return false;
   (void)fcntl(in[1], F_SETPIPE_SZ, 1 << 20);  // best effort: the script then goes in fewer writes
-  const std::string error = spawn_gnuplot(in[0], r);
+  const bool started = spawn_gnuplot(in[0], r).empty();
   close(in[0]);
-  if (!error.empty() || write_quietly(in[1], warm_up.data(), warm_up.size()) != static_cast<ssize_t>(warm_up.size()) ||
+  if (!started || write_quietly(in[1], warm_up.data(), warm_up.size()) != static_cast<ssize_t>(warm_up.size()) ||
       fcntl(in[1], F_SETFL, O_NONBLOCK) != 0) {
     close(in[1]);
-    if (error.empty()) {
+    if (started) {
       close(r.fd);
       wait_watched(r.pid);
     }
-    return error.empty() ? "cannot start gnuplot ahead" : error;
+    return false;
   }
   r.in = in[1];
-  return {};
+  return true;
 }
 
 // Starts the next shares while fewer than max_drawing are under way.
@@ -305,7 +306,7 @@ gnuplots_ready ready_gnuplots(std::size_t count) {
   gnuplots_ready out;
   for (std::size_t i = 0; i < count; ++i) {
     pictures_under_way::run r;
-    if (!launch_ahead(r).empty()) break;
+    if (!launch_ahead(r)) break;
     out.waiting.ready.push_back(std::move(r));
   }
   return out;
@@ -333,9 +334,7 @@ pictures_under_way plan_pictures(std::vector<picture_job> jobs, std::size_t lane
 }  // namespace
 
 pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes) {
-  pictures_under_way d = plan_pictures(std::move(jobs), lanes);
-  start_more(d);
-  return d;
+  return start_pictures(std::move(jobs), lanes, gnuplots_ready{});
 }
 
 pictures_under_way start_pictures(std::vector<picture_job> jobs, std::size_t lanes, gnuplots_ready ready) {

@@ -195,14 +195,19 @@ struct block_reader {
   std::vector<line_start> first_text;
   std::string error;  // why line() failed
 
-  // The two numbers of a sample line, each a word of its own; x_end is
-  // where the first ends.
+  // A number at p that is a word of its own: the line ends after it, or a
+  // separator follows.
+  static bool word_number(const char*& p, const char* end, double& v) {
+    return numparse::scan_double(p, end, v) && (p == end || separator(*p));
+  }
+
+  // The two numbers of a sample line; x_end is where the first ends.
   static bool two_numbers(std::string_view line, double& x, double& y, std::size_t& x_end) {
     const char* p = line.data();
     const char* const end = p + line.size();
-    if (!numparse::scan_double(p, end, x) || (p != end && !separator(*p))) return false;
+    if (!word_number(p, end, x)) return false;
     x_end = static_cast<std::size_t>(p - line.data());
-    return numparse::scan_double(p, end, y) && (p == end || separator(*p));
+    return word_number(p, end, y);
   }
 
   // Takes a sample line, not the first of its spectrum, from a spectrum
@@ -215,9 +220,8 @@ struct block_reader {
     const line_start& s = first_text[samples];
     if (!begins_with(line, s)) return false;
     const char* p = line.data() + s.size;
-    const char* const end = line.data() + line.size();
     double y = 0;
-    if (!numparse::scan_double(p, end, y) || (p != end && !separator(*p))) return false;
+    if (!word_number(p, line.data() + line.size(), y)) return false;
     values[samples++] = y;
     return true;
   }
